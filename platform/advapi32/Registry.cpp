@@ -388,57 +388,55 @@ void PrepareString(DWORD flags, DWORD& type, std::string& data)
 
 }
 
-extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR lpClass, DWORD, REGSAM samDesired,
-    const struct _SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition)
+namespace {
+
+enum class Opening { ExistingOnly, CreateMissing };
+
+LSTATUS OpenKeyHandle(
+    HKEY hKey, LPCWSTR subKey, Opening how, LPCWSTR keyClass, REGSAM desired, PHKEY result, LPDWORD disposition)
 {
-    if (!phkResult || !lpSubKey)
+    if (!result || (how == Opening::CreateMissing && !subKey))
         return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
+    *result = nullptr;
     std::vector<Name> names;
-    if (const LSTATUS parsed = ParseSubKey(lpSubKey, names); parsed != ERROR_SUCCESS)
+    if (const LSTATUS parsed = ParseSubKey(subKey, names); parsed != ERROR_SUCCESS)
         return parsed;
     std::lock_guard lock(g_lock);
     RegistryStore* store;
     const OpenKey* base;
-    LSTATUS result = Access(hKey, 0, store, base);
-    OpenKey created;
-    DWORD disposition = REG_OPENED_EXISTING_KEY;
-    if (result == ERROR_SUCCESS)
-        result = CreateSubKey(*store, *base, names, platform::ToUtf8(platform::WideView(lpClass)),
-            GrantedRights(samDesired), created, disposition);
-    if (result != ERROR_SUCCESS)
-        return result;
-    *phkResult = AddHandle(std::move(created));
-    if (lpdwDisposition)
-        *lpdwDisposition = disposition;
+    LSTATUS status = Access(hKey, 0, store, base);
+    OpenKey opened;
+    DWORD outcome = REG_OPENED_EXISTING_KEY;
+    if (status == ERROR_SUCCESS && how == Opening::CreateMissing)
+        status = CreateSubKey(*store, *base, names, platform::ToUtf8(platform::WideView(keyClass)),
+            GrantedRights(desired), opened, outcome);
+    else if (status == ERROR_SUCCESS)
+        status = OpenSubKey(*store, *base, names, GrantedRights(desired), opened);
+    if (status != ERROR_SUCCESS)
+        return status;
+    *result = AddHandle(std::move(opened));
+    if (disposition)
+        *disposition = outcome;
     return ERROR_SUCCESS;
+}
+
+}
+
+extern "C" LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR lpClass, DWORD, REGSAM samDesired,
+    const struct _SECURITY_ATTRIBUTES*, PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    return OpenKeyHandle(hKey, lpSubKey, Opening::CreateMissing, lpClass, samDesired, phkResult, lpdwDisposition);
 }
 
 extern "C" LSTATUS WINAPI RegCreateKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult)
 {
-    return RegCreateKeyExW(hKey, lpSubKey ? lpSubKey : u"", 0, nullptr, REG_OPTION_NON_VOLATILE, MAXIMUM_ALLOWED,
-        nullptr, phkResult, nullptr);
+    return OpenKeyHandle(
+        hKey, lpSubKey ? lpSubKey : u"", Opening::CreateMissing, nullptr, MAXIMUM_ALLOWED, phkResult, nullptr);
 }
 
 extern "C" LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
-    std::vector<Name> names;
-    if (const LSTATUS parsed = ParseSubKey(lpSubKey, names); parsed != ERROR_SUCCESS)
-        return parsed;
-    std::lock_guard lock(g_lock);
-    RegistryStore* store;
-    const OpenKey* base;
-    LSTATUS result = Access(hKey, 0, store, base);
-    OpenKey opened;
-    if (result == ERROR_SUCCESS)
-        result = OpenSubKey(*store, *base, names, GrantedRights(samDesired), opened);
-    if (result != ERROR_SUCCESS)
-        return result;
-    *phkResult = AddHandle(std::move(opened));
-    return ERROR_SUCCESS;
+    return OpenKeyHandle(hKey, lpSubKey, Opening::ExistingOnly, nullptr, samDesired, phkResult, nullptr);
 }
 
 extern "C" LSTATUS WINAPI RegOpenKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult)
