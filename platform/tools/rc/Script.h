@@ -18,7 +18,7 @@ namespace rc {
 
 struct ScriptError : std::runtime_error {
     ScriptError(const std::string& file, int line, const std::string& message)
-        : std::runtime_error(file + ":" + std::to_string(line) + ": error: " + message)
+        : std::runtime_error(file + (line > 0 ? ":" + std::to_string(line) : "") + ": error: " + message)
     {
     }
 };
