@@ -4,6 +4,7 @@
 #include "errhandlingapi.h"
 #include "winerror.h"
 #include "winnls.h"
+#include "winreg.h"
 
 #include <dlfcn.h>
 #include <iconv.h>
@@ -114,23 +115,18 @@ struct MachineCodePages {
     UINT oem = DefaultOemCodePage;
 };
 
-using RegistryKey = HKEY;
-using RegOpenKeyExWFunction = LONG (*)(RegistryKey, LPCWSTR, DWORD, DWORD, RegistryKey*);
-using RegQueryValueExWFunction = LONG (*)(RegistryKey, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD);
-using RegCloseKeyFunction = LONG (*)(RegistryKey);
-
-const RegistryKey LocalMachine = reinterpret_cast<RegistryKey>(static_cast<LONG_PTR>(static_cast<LONG>(0x80000002)));
-constexpr DWORD KeyRead = 0x20019;
-constexpr DWORD RegistryStringType = 1; // REG_SZ
+// Only the types of advapi32's functions are taken from its header; kernel32 never links them.
+using RegOpenKeyExWFunction = decltype(&RegOpenKeyExW);
+using RegQueryValueExWFunction = decltype(&RegQueryValueExW);
+using RegCloseKeyFunction = decltype(&RegCloseKey);
 
 // A code page named by a registry string, or nothing when the string is not a number.
-std::optional<UINT> ReadCodePageValue(RegistryKey key, const char16_t* name, RegQueryValueExWFunction query)
+std::optional<UINT> ReadCodePageValue(HKEY key, const char16_t* name, RegQueryValueExWFunction query)
 {
     char16_t buffer[16] {};
     DWORD type = 0;
     DWORD size = sizeof(buffer) - sizeof(char16_t);
-    if (query(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size) != ERROR_SUCCESS
-        || type != RegistryStringType)
+    if (query(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer), &size) != ERROR_SUCCESS || type != REG_SZ)
         return std::nullopt;
     UINT value = 0;
     bool any = false;
@@ -158,9 +154,10 @@ MachineCodePages ReadMachineCodePages()
     auto open = reinterpret_cast<RegOpenKeyExWFunction>(dlsym(advapi32, "RegOpenKeyExW"));
     auto query = reinterpret_cast<RegQueryValueExWFunction>(dlsym(advapi32, "RegQueryValueExW"));
     auto close = reinterpret_cast<RegCloseKeyFunction>(dlsym(advapi32, "RegCloseKey"));
-    RegistryKey key = nullptr;
+    HKEY key = nullptr;
     if (!open || !query || !close
-        || open(LocalMachine, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KeyRead, &key) != ERROR_SUCCESS)
+        || open(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KEY_READ, &key)
+            != ERROR_SUCCESS)
         return pages;
     if (auto ansi = ReadCodePageValue(key, u"ACP", query); ansi && FindCodePage(*ansi))
         pages.ansi = *ansi;

@@ -2,6 +2,8 @@
 
 #include "errhandlingapi.h"
 #include "winerror.h"
+#include "winreg.h"
+#include "winuser.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -19,6 +21,19 @@ std::u16string ToWide(UINT codePage, const std::string& bytes, DWORD flags = 0)
             size);
     }
     return wide;
+}
+
+// Sets the machine's ANSI code page in this test's root, before anything reads it.
+void SetMachineAnsiCodePage(const std::u16string& value)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, nullptr, 0,
+                  KEY_WRITE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, u"ACP", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                  static_cast<DWORD>((value.size() + 1) * sizeof(char16_t))),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
 }
 
 std::string ToBytes(
@@ -174,4 +189,22 @@ TEST(CodePage, ReportsWhichCodePagesAreValid)
     EXPECT_EQ(info.LeadByte[1], 0xFE);
     EXPECT_EQ(info.LeadByte[2], 0);
     EXPECT_FALSE(GetCPInfo(12345, &info));
+}
+
+// Each test case runs in a process of its own, so each reads the machine's code page afresh.
+TEST(CodePage, TheAnsiCodePageIsTheMachineSetting)
+{
+    SetMachineAnsiCodePage(u"936");
+    EXPECT_EQ(GetACP(), 936u);
+    EXPECT_EQ(ToWide(CP_ACP, "\xd6\xd0"), u"\u4e2d");
+    EXPECT_EQ(ToBytes(CP_THREAD_ACP, u"\u6587"), "\xce\xc4");
+    WCHAR formatted[16];
+    wsprintfW(formatted, u"%S", "\xd6\xd0");
+    EXPECT_EQ(std::u16string(formatted), u"\u4e2d") << "narrow arguments are ANSI text";
+}
+
+TEST(CodePage, AnAnsiCodePageWindowsLacksFallsBackTo1252)
+{
+    SetMachineAnsiCodePage(u"930");
+    EXPECT_EQ(GetACP(), 1252u);
 }
