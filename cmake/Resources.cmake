@@ -6,6 +6,12 @@
 # missing one fails the build with the script's file and line.
 function(reelscan_add_resources target script)
   cmake_parse_arguments(RESOURCES "" "" "INCLUDE" ${ARGN})
+  # A module has one resource table, as a Windows image has one resource section.
+  get_target_property(existing ${target} REELSCAN_RESOURCE_SCRIPT)
+  if(existing)
+    message(FATAL_ERROR "${target} already has the resource script ${existing}; a module takes one")
+  endif()
+  set_target_properties(${target} PROPERTIES REELSCAN_RESOURCE_SCRIPT ${script})
   get_filename_component(script_path ${script} ABSOLUTE)
   get_filename_component(script_name ${script} NAME_WE)
   set(output ${CMAKE_CURRENT_BINARY_DIR}/${target}_${script_name}_resources.cpp)

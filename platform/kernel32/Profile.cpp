@@ -8,10 +8,11 @@
 #include "Utf.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <unistd.h>
 #include <vector>
 
@@ -79,7 +80,8 @@ std::optional<ProfileFile> Load(const std::string& path)
     return file;
 }
 
-bool Save(const std::string& path, const ProfileFile& file)
+// 0, or the errno of what failed.
+int Save(const std::string& path, const ProfileFile& file)
 {
     std::u16string text;
     for (const std::u16string& line : file.lines)
@@ -97,19 +99,21 @@ bool Save(const std::string& path, const ProfileFile& file)
         bytes = platform::WideToAnsi(text);
     }
     // Written beside the file and renamed over it, so that readers see the old or the new file.
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-        if (!stream || !stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !stream.flush()) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    static std::atomic<unsigned> writes;
+    const std::string temporary = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(++writes);
+    std::FILE* stream = std::fopen(temporary.c_str(), "wb");
+    if (!stream)
+        return errno;
+    int error = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream) != bytes.size())
+        error = errno ? errno : EIO;
+    if (std::fclose(stream) != 0 && !error)
+        error = errno;
+    if (!error && std::rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error)
+        std::remove(temporary.c_str()); // the temporary file is ours alone; its removal cannot fail usefully
+    return error;
 }
 
 // The name of a section header line ("[name]"), or nothing for any other line.
@@ -237,6 +241,8 @@ template <typename Char> DWORD Deliver(const std::basic_string<Char>& text, Shap
     if (text.size() + 1 <= nSize) {
         std::copy(text.begin(), text.end(), buffer);
         buffer[text.size()] = 0;
+        if (text.empty())
+            buffer[1] = 0; // an empty list is still double-terminated
         return static_cast<DWORD>(text.size());
     }
     std::copy_n(text.begin(), nSize - 2, buffer);
@@ -348,8 +354,8 @@ extern "C" BOOL WINAPI WritePrivateProfileStringW(
             lines.insert(lines.begin() + end, entry);
         }
     }
-    if (!Save(path, file)) {
-        SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+    if (const int error = Save(path, file)) {
+        SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         return FALSE;
     }
     return TRUE;

@@ -2,9 +2,11 @@
 
 #include "errhandlingapi.h"
 #include "winerror.h"
-#include "winreg.h"
 #include "winuser.h"
 
+#include "TestRoot.h"
+
+#include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
@@ -23,17 +25,14 @@ std::u16string ToWide(UINT codePage, const std::string& bytes, DWORD flags = 0)
     return wide;
 }
 
-// Sets the machine's ANSI code page in this test's root, before anything reads it.
-void SetMachineAnsiCodePage(const std::u16string& value)
+// Sets the machine's ANSI code page in this test's root with the reg tool, before this process
+// reads it. The test program does not link advapi32, so kernel32 must load it on its own.
+void SetMachineAnsiCodePage(const std::string& value)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, nullptr, 0,
-                  KEY_WRITE, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, u"ACP", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                  static_cast<DWORD>((value.size() + 1) * sizeof(char16_t))),
-        ERROR_SUCCESS);
-    RegCloseKey(key);
+    const std::string command = testing_support::BinaryDirectory()
+        + "/reg add \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage\" /v ACP /t REG_SZ /d " + value
+        + " /f >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 std::string ToBytes(
@@ -194,7 +193,7 @@ TEST(CodePage, ReportsWhichCodePagesAreValid)
 // Each test case runs in a process of its own, so each reads the machine's code page afresh.
 TEST(CodePage, TheAnsiCodePageIsTheMachineSetting)
 {
-    SetMachineAnsiCodePage(u"936");
+    SetMachineAnsiCodePage("936");
     EXPECT_EQ(GetACP(), 936u);
     EXPECT_EQ(ToWide(CP_ACP, "\xd6\xd0"), u"\u4e2d");
     EXPECT_EQ(ToBytes(CP_THREAD_ACP, u"\u6587"), "\xce\xc4");
@@ -205,6 +204,6 @@ TEST(CodePage, TheAnsiCodePageIsTheMachineSetting)
 
 TEST(CodePage, AnAnsiCodePageWindowsLacksFallsBackTo1252)
 {
-    SetMachineAnsiCodePage(u"930");
+    SetMachineAnsiCodePage("930");
     EXPECT_EQ(GetACP(), 1252u);
 }
