@@ -160,6 +160,25 @@ public:
             throw ScriptError(path, number, "#if without #endif");
     }
 
+    // A file named by a script: beside the including file, then in the include directories.
+    std::string Resolve(const std::string& name, const std::string& fromFile) const
+    {
+        std::vector<std::filesystem::path> candidates;
+        if (std::filesystem::path(name).is_absolute())
+            candidates.emplace_back(name);
+        else {
+            candidates.push_back(std::filesystem::path(fromFile).parent_path() / name);
+            for (const std::string& directory : m_includeDirectories)
+                candidates.push_back(std::filesystem::path(directory) / name);
+        }
+        for (const auto& candidate : candidates) {
+            std::error_code error;
+            if (std::filesystem::is_regular_file(candidate, error))
+                return candidate.lexically_normal().string();
+        }
+        return {};
+    }
+
     std::vector<Token>& Tokens()
     {
         return m_tokens;
@@ -298,27 +317,6 @@ private:
         ReadFile(found, mode, file, line, depth + 1);
     }
 
-public:
-    // A file named by a script: beside the including file, then in the include directories.
-    std::string Resolve(const std::string& name, const std::string& fromFile) const
-    {
-        std::vector<std::filesystem::path> candidates;
-        if (std::filesystem::path(name).is_absolute())
-            candidates.emplace_back(name);
-        else {
-            candidates.push_back(std::filesystem::path(fromFile).parent_path() / name);
-            for (const std::string& directory : m_includeDirectories)
-                candidates.push_back(std::filesystem::path(directory) / name);
-        }
-        for (const auto& candidate : candidates) {
-            std::error_code error;
-            if (std::filesystem::is_regular_file(candidate, error))
-                return candidate.lexically_normal().string();
-        }
-        return {};
-    }
-
-private:
     void Tokenize(const std::string& line, const std::string& file, int number, std::vector<Token>& out, int depth)
     {
         if (depth > MaxNesting)
