@@ -12,9 +12,10 @@
 #include "winerror.h"
 #include "winnls.h"
 
-// String helpers. The comparisons are ordinal over UTF-16 code units (case-folded for the 'i'
-// forms, ASCII only for lstrcmpiA), not Windows' linguistic word sort. A null string counts as
-// empty.
+// String helpers. A null string counts as empty. The comparisons approximate Windows' sorting:
+// characters compare without regard to case (ASCII letters as lower case, so '_' and digits come
+// first), and lstrcmp then puts lower case before upper case; the 'A' forms fold ASCII only.
+// Windows' word sort (ignoring hyphens and apostrophes) is not reproduced.
 extern "C" {
 int WINAPI lstrlenW(LPCWSTR lpString);
 int WINAPI lstrlenA(LPCSTR lpString);

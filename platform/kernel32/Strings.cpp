@@ -32,12 +32,25 @@ char16_t UpperCase(char16_t c)
     return c;
 }
 
+namespace {
+
+// The order of characters without regard to case. ASCII letters order as lower case, as Windows'
+// sorting puts '_' and the digits before the letters.
+char16_t OrderKey(char16_t c)
+{
+    if (c < 0x80)
+        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
+    return UpperCase(c);
+}
+
+}
+
 int CompareNoCase(std::u16string_view left, std::u16string_view right)
 {
     const size_t common = std::min(left.size(), right.size());
     for (size_t i = 0; i < common; ++i) {
-        const char16_t a = UpperCase(left[i]);
-        const char16_t b = UpperCase(right[i]);
+        const char16_t a = OrderKey(left[i]);
+        const char16_t b = OrderKey(right[i]);
         if (a != b)
             return a < b ? -1 : 1;
     }
@@ -79,9 +92,9 @@ int SignOf(int difference)
     return difference < 0 ? -1 : difference > 0 ? 1 : 0;
 }
 
-int AsciiUpper(unsigned char c)
+int AsciiLower(unsigned char c)
 {
-    return c >= 'a' && c <= 'z' ? c - 0x20 : c;
+    return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
 }
 
 }
@@ -126,14 +139,19 @@ extern "C" LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2)
     return Append(lpString1, lpString2);
 }
 
+// As Windows sorts: letters first without regard to case, then lower case before upper case.
 extern "C" int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2)
 {
-    return SignOf(View(lpString1).compare(View(lpString2)));
+    if (const int order = platform::CompareNoCase(View(lpString1), View(lpString2)))
+        return order;
+    return -SignOf(View(lpString1).compare(View(lpString2)));
 }
 
 extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2)
 {
-    return SignOf(std::strcmp(lpString1 ? lpString1 : "", lpString2 ? lpString2 : ""));
+    if (const int order = lstrcmpiA(lpString1, lpString2))
+        return order;
+    return -SignOf(std::strcmp(lpString1 ? lpString1 : "", lpString2 ? lpString2 : ""));
 }
 
 extern "C" int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2)
@@ -145,6 +163,6 @@ extern "C" int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2)
 {
     const auto* a = reinterpret_cast<const unsigned char*>(lpString1 ? lpString1 : "");
     const auto* b = reinterpret_cast<const unsigned char*>(lpString2 ? lpString2 : "");
-    for (; *a && AsciiUpper(*a) == AsciiUpper(*b); ++a, ++b) { }
-    return SignOf(AsciiUpper(*a) - AsciiUpper(*b));
+    for (; *a && AsciiLower(*a) == AsciiLower(*b); ++a, ++b) { }
+    return SignOf(AsciiLower(*a) - AsciiLower(*b));
 }

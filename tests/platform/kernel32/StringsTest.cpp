@@ -35,12 +35,15 @@ TEST(Strings, ComparisonsGiveTheSignOnly)
         int ignoringCase;
     } cases[] = {
         { u"abc", u"abc", 0, 0 },
-        { u"abc", u"ABC", 1, 0 },
-        { u"Stra\u00dfe", u"STRA\u00dfE", 1, 0 },
-        { u"\u00e9t\u00e9", u"\u00c9T\u00c9", 1, 0 },
-        { u"\u043f\u0440\u0438", u"\u041f\u0420\u0418", 1, 0 },
+        { u"abc", u"ABC", -1, 0 },
+        { u"Stra\u00dfe", u"STRA\u00dfE", -1, 0 },
+        { u"\u00e9t\u00e9", u"\u00c9T\u00c9", -1, 0 },
+        { u"\u043f\u0440\u0438", u"\u041f\u0420\u0418", -1, 0 },
         { u"ab", u"abc", -1, -1 },
         { u"abd", u"ABC", 1, 1 },
+        { u"apple", u"Banana", -1, -1 },
+        { u"_x", u"a", -1, -1 },
+        { u"9", u"a", -1, -1 },
         { nullptr, u"", 0, 0 },
     };
     for (const Case& c : cases) {
@@ -48,8 +51,11 @@ TEST(Strings, ComparisonsGiveTheSignOnly)
         EXPECT_EQ(lstrcmpW(c.left, c.right), c.exact) << std::string(row.begin(), row.end());
         EXPECT_EQ(lstrcmpiW(c.left, c.right), c.ignoringCase) << std::string(row.begin(), row.end());
         EXPECT_EQ(lstrcmpiW(c.right, c.left), -c.ignoringCase) << std::string(row.begin(), row.end());
+        EXPECT_EQ(lstrcmpW(c.right, c.left), -c.exact) << std::string(row.begin(), row.end());
     }
-    EXPECT_EQ(lstrcmpA("b", "a"), 1);
+    EXPECT_EQ(lstrcmpA("b", "A"), 1);
+    EXPECT_EQ(lstrcmpA("menu", "Menu"), -1);
     EXPECT_EQ(lstrcmpiA("Menu", "MENU"), 0);
     EXPECT_EQ(lstrcmpiA("a", "B"), -1);
+    EXPECT_EQ(lstrcmpiA("_", "a"), -1);
 }
