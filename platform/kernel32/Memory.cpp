@@ -1,6 +1,8 @@
 #include "memoryapi.h"
 
+#include "ThreadObject.h"
 #include "errhandlingapi.h"
+#include "processthreadsapi.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -43,10 +45,16 @@ Address PageCeiling(Address address)
     return PageFloor(address + PageSize() - 1);
 }
 
-// Whether process names the calling process. Only the calling process is supported.
+// Whether process names the calling process. Only the calling process is supported. The
+// pseudo-handle is recognised without the handle table, whose lock a suspended thread may hold.
 bool CheckOwnProcess(HANDLE process)
 {
-    if (process == reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)))
+    if (process == GetCurrentProcess())
+        return true;
+    const std::shared_ptr<platform::KernelObject> object = platform::ReferenceHandle(process);
+    if (!object)
+        return false;
+    if (object == platform::CurrentProcessObject())
         return true;
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
@@ -390,7 +398,7 @@ extern "C" SIZE_T WINAPI VirtualQueryEx(
 
 extern "C" SIZE_T WINAPI VirtualQuery(LPCVOID lpAddress, PMEMORY_BASIC_INFORMATION lpBuffer, SIZE_T dwLength)
 {
-    return VirtualQueryEx(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)), lpAddress, lpBuffer, dwLength);
+    return VirtualQueryEx(GetCurrentProcess(), lpAddress, lpBuffer, dwLength);
 }
 
 extern "C" BOOL WINAPI VirtualProtectEx(
@@ -429,8 +437,7 @@ extern "C" BOOL WINAPI VirtualProtectEx(
 
 extern "C" BOOL WINAPI VirtualProtect(LPVOID lpAddress, SIZE_T dwSize, DWORD flNewProtect, PDWORD lpflOldProtect)
 {
-    return VirtualProtectEx(
-        reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)), lpAddress, dwSize, flNewProtect, lpflOldProtect);
+    return VirtualProtectEx(GetCurrentProcess(), lpAddress, dwSize, flNewProtect, lpflOldProtect);
 }
 
 extern "C" BOOL WINAPI ReadProcessMemory(

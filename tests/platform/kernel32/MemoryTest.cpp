@@ -10,7 +10,7 @@ extern "C" const char __ehdr_start[] __attribute__((visibility("hidden")));
 
 namespace {
 
-const HANDLE CurrentProcess = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+const HANDLE CurrentProcess = GetCurrentProcess();
 const SIZE_T Page = static_cast<SIZE_T>(sysconf(_SC_PAGESIZE));
 
 char* Allocate(SIZE_T size, DWORD protection)
@@ -112,7 +112,7 @@ TEST(Memory, BadArgumentsFailWithTheirErrors)
     DWORD old;
     SIZE_T done;
     char byte = 0;
-    const HANDLE otherProcess = reinterpret_cast<HANDLE>(0x1234);
+    const HANDLE notAHandle = reinterpret_cast<HANDLE>(0x1233);
     const void* pastTheAddressSpace = reinterpret_cast<const void*>(0x0000800000000000ull);
     struct Case {
         const char* name;
@@ -123,20 +123,20 @@ TEST(Memory, BadArgumentsFailWithTheirErrors)
             ERROR_INVALID_PARAMETER },
         { "query into a short buffer", [&] { return VirtualQuery(live, &info, sizeof info - 1) != 0; },
             ERROR_BAD_LENGTH },
-        { "query another process", [&] { return VirtualQueryEx(otherProcess, live, &info, sizeof info) != 0; },
-            ERROR_ACCESS_DENIED },
+        { "query through no handle", [&] { return VirtualQueryEx(notAHandle, live, &info, sizeof info) != 0; },
+            ERROR_INVALID_HANDLE },
         { "protect free memory", [&] { return VirtualProtect(page, 1, PAGE_READONLY, &old) != 0; },
             ERROR_INVALID_ADDRESS },
         { "protect with an unsupported protection",
             [&] { return VirtualProtect(live, 1, PAGE_READONLY | PAGE_GUARD, &old) != 0; }, ERROR_INVALID_PARAMETER },
         { "protect without the old protection", [&] { return VirtualProtect(live, 1, PAGE_READONLY, nullptr) != 0; },
             ERROR_NOACCESS },
-        { "protect another process", [&] { return VirtualProtectEx(otherProcess, live, 1, PAGE_READONLY, &old) != 0; },
-            ERROR_ACCESS_DENIED },
-        { "read another process", [&] { return ReadProcessMemory(otherProcess, live, &byte, 1, &done) != 0; },
-            ERROR_ACCESS_DENIED },
-        { "write another process", [&] { return WriteProcessMemory(otherProcess, live, &byte, 1, &done) != 0; },
-            ERROR_ACCESS_DENIED },
+        { "protect through no handle", [&] { return VirtualProtectEx(notAHandle, live, 1, PAGE_READONLY, &old) != 0; },
+            ERROR_INVALID_HANDLE },
+        { "read through no handle", [&] { return ReadProcessMemory(notAHandle, live, &byte, 1, &done) != 0; },
+            ERROR_INVALID_HANDLE },
+        { "write through no handle", [&] { return WriteProcessMemory(notAHandle, live, &byte, 1, &done) != 0; },
+            ERROR_INVALID_HANDLE },
         { "allocate where memory is taken",
             [&] { return VirtualAlloc(live, Page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) != nullptr; },
             ERROR_INVALID_ADDRESS },
@@ -199,14 +199,19 @@ TEST(Memory, CodeMadeWritableCanBeRewrittenAndRuns)
     const auto function = reinterpret_cast<int (*)()>(code);
     EXPECT_EQ(function(), 42);
 
+    // A real handle to the own process serves as well as the pseudo-handle.
+    HANDLE self = nullptr;
+    ASSERT_TRUE(
+        DuplicateHandle(CurrentProcess, CurrentProcess, CurrentProcess, &self, 0, FALSE, DUPLICATE_SAME_ACCESS));
     const unsigned char seven = 7;
     SIZE_T done;
-    EXPECT_FALSE(WriteProcessMemory(CurrentProcess, code + 1, &seven, 1, &done)) << "code is not writable";
-    ASSERT_TRUE(VirtualProtectEx(CurrentProcess, code + 1, 1, PAGE_EXECUTE_READWRITE, &old));
+    EXPECT_FALSE(WriteProcessMemory(self, code + 1, &seven, 1, &done)) << "code is not writable";
+    ASSERT_TRUE(VirtualProtectEx(self, code + 1, 1, PAGE_EXECUTE_READWRITE, &old));
     EXPECT_EQ(old, static_cast<DWORD>(PAGE_EXECUTE_READ));
-    ASSERT_TRUE(WriteProcessMemory(CurrentProcess, code + 1, &seven, 1, &done));
-    EXPECT_TRUE(FlushInstructionCache(CurrentProcess, code, sizeof returnsFortyTwo));
-    ASSERT_TRUE(VirtualProtectEx(CurrentProcess, code + 1, 1, old, &old));
+    ASSERT_TRUE(WriteProcessMemory(self, code + 1, &seven, 1, &done));
+    EXPECT_TRUE(FlushInstructionCache(self, code, sizeof returnsFortyTwo));
+    ASSERT_TRUE(VirtualProtectEx(self, code + 1, 1, old, &old));
+    EXPECT_TRUE(CloseHandle(self));
     EXPECT_EQ(function(), 7);
     EXPECT_EQ(Query(code).Protect, static_cast<DWORD>(PAGE_EXECUTE_READ));
     EXPECT_TRUE(VirtualFree(code, 0, MEM_RELEASE));
