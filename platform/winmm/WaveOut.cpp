@@ -1,5 +1,7 @@
 #include "mmsystem.h"
 
+#include "synchapi.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -59,6 +61,8 @@ public:
         if (m_type == CALLBACK_FUNCTION && m_callback)
             reinterpret_cast<LPWAVECALLBACK>(m_callback)(
                 reinterpret_cast<HDRVR>(device), message, m_instance, parameter, 0);
+        else if (m_type == CALLBACK_EVENT)
+            SetEvent(reinterpret_cast<HANDLE>(m_callback));
     }
 
 private:
@@ -267,7 +271,7 @@ extern "C" MMRESULT WINAPI waveOutOpen(
     const DWORD callbackType = fdwOpen & CALLBACK_TYPEMASK;
     if (callbackType == CALLBACK_WINDOW || callbackType == CALLBACK_THREAD)
         return MMSYSERR_NOTSUPPORTED;
-    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
+    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION && callbackType != CALLBACK_EVENT)
         return MMSYSERR_INVALFLAG;
     if (uDeviceID != 0 && uDeviceID != WAVE_MAPPER)
         return MMSYSERR_BADDEVICEID;

@@ -224,6 +224,25 @@ TEST(WaveOut, PlaysNoFasterThanRealTimeAndResetEndsWhatIsQueued)
     EXPECT_EQ(waveOutClose(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
 }
 
+TEST(WaveOut, AnEventCallbackIsSetForEveryNotification)
+{
+    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    const WAVEFORMATEX format = Pcm();
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, 0, &format, reinterpret_cast<DWORD_PTR>(event), 0, CALLBACK_EVENT),
+        static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "WOM_OPEN";
+    Block block(320);
+    ASSERT_EQ(waveOutPrepareHeader(device, &block.header, sizeof(WAVEHDR)), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_EQ(waveOutWrite(device, &block.header, sizeof(WAVEHDR)), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(WaitForSingleObject(event, 10000), WAIT_OBJECT_0) << "WOM_DONE";
+    EXPECT_TRUE(block.header.dwFlags & WHDR_DONE);
+    EXPECT_EQ(waveOutClose(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "WOM_CLOSE";
+    EXPECT_TRUE(CloseHandle(event));
+}
+
 TEST(WaveOut, BadHandlesAndHeadersAreRefused)
 {
     const WAVEFORMATEX format = Pcm();
