@@ -212,7 +212,7 @@ LRESULT CallProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, Sen
     return result;
 }
 
-bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error)
+bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error, const std::function<void()>& accepted)
 {
     {
         std::lock_guard lock(queue.m_mutex);
@@ -224,6 +224,8 @@ bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error)
             error = ERROR_NOT_ENOUGH_QUOTA;
             return false;
         }
+        if (accepted)
+            accepted();
         queue.m_posted.push_back(message);
         queue.m_newSince |= QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
     }

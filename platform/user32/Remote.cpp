@@ -42,15 +42,20 @@ void AnswerPost(IncomingCall call, WireReader& reader)
     const LPARAM lParam = static_cast<LPARAM>(reader.U64());
     if (!reader.Complete())
         return; // the call fails as it goes out of scope
+    const auto answer = [&call](DWORD error) {
+        WireWriter writer;
+        writer.U32(error);
+        call.Reply(writer.Data());
+    };
     DWORD error = ERROR_INVALID_WINDOW_HANDLE;
     const std::shared_ptr<Window> window = LocalWindow(hwnd);
     if (message == WM_COPYDATA)
         error = ERROR_MESSAGE_SYNC_ONLY;
-    else if (window && PostToQueue(*window->queue, { hwnd, message, wParam, lParam, Milliseconds(), {} }, error))
-        error = ERROR_SUCCESS;
-    WireWriter answer;
-    answer.U32(error);
-    call.Reply(answer.Data());
+    else if (window && PostToQueue(*window->queue, { hwnd, message, wParam, lParam, Milliseconds(), {} }, error, [&] {
+                 answer(ERROR_SUCCESS);
+             }))
+        return;
+    answer(error);
 }
 
 void AnswerSend(IncomingCall incoming, WireReader& reader)

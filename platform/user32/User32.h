@@ -163,8 +163,10 @@ ThreadQueue& CurrentQueue();
 std::shared_ptr<ThreadQueue> CurrentQueueShared();
 
 // Adds a posted message to a queue; false with the error to report when the queue's thread has
-// ended or the queue is full.
-bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error);
+// ended or the queue is full. accepted, if given, runs under the queue's lock once the message is
+// sure to go in and before its thread can see it: a peer learns of the post before the message
+// can end this process.
+bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error, const std::function<void()>& accepted = {});
 inline constexpr std::size_t kMaxPostedMessages = 10000;
 // Hands a sent message to its window's thread; false (reply not run) when that thread has ended.
 bool DeliverSent(ThreadQueue& queue, std::shared_ptr<SentMessage> message);
