@@ -1,6 +1,8 @@
 #include "InternetSettings.h"
 
+#include "Utf.h"
 #include "WinRoot.h"
+#include "winreg.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -92,9 +94,36 @@ std::vector<std::string> TrustedCertificateFiles()
 
 namespace platform {
 
+namespace {
+
+constexpr char16_t kInternetSettings[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+// Proxy lists longer than this are not a setting anyone made.
+constexpr DWORD kMaxSettingBytes = 8192;
+
+std::string ReadText(const char16_t* name)
+{
+    char16_t buffer[kMaxSettingBytes / sizeof(char16_t)] = {};
+    DWORD size = sizeof buffer;
+    if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, name, RRF_RT_REG_SZ, nullptr, buffer, &size)
+        != ERROR_SUCCESS)
+        return {};
+    return ToUtf8(WideView(buffer));
+}
+
+}
+
 ProxySetting ReadProxySetting()
 {
-    return {}; // until the registry is there, every root connects directly
+    ProxySetting setting;
+    DWORD enabled = 0;
+    DWORD size = sizeof enabled;
+    if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, u"ProxyEnable", RRF_RT_REG_DWORD, nullptr, &enabled, &size)
+        != ERROR_SUCCESS)
+        return setting;
+    setting.server = ReadText(u"ProxyServer");
+    setting.bypass = ReadText(u"ProxyOverride");
+    setting.enabled = enabled != 0 && !setting.server.empty();
+    return setting;
 }
 
 }

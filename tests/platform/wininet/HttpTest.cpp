@@ -57,6 +57,19 @@ Body ReadAll(HINTERNET request, DWORD chunk = 8192, size_t limit = 64 << 20)
     }
 }
 
+int UnusedPort()
+{
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    close(listener);
+    return ntohs(address.sin_port);
+}
+
 std::string QueryText(HINTERNET request, DWORD level)
 {
     char buffer[4096] = {};
@@ -68,11 +81,10 @@ std::string QueryText(HINTERNET request, DWORD level)
 
 class WininetHttp : public testing::Test {
 protected:
-    // A session through demoweb as its proxy, as every test root is set up.
+    // A session with the root's proxy setting, which points at demoweb.
     HINTERNET OpenSession(const char16_t* agent = u"WininetTest/1.0")
     {
-        const std::u16string proxy = Wide(m_server.Address());
-        HINTERNET session = InternetOpenW(agent, INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+        HINTERNET session = InternetOpenW(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         EXPECT_NE(session, nullptr);
         return session;
     }
@@ -312,17 +324,9 @@ TEST_F(WininetHttp, RefusesWhatItCannotOpen)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(InternetCloseHandle(reinterpret_cast<HINTERNET>(0x1234)));
 
-    // Nothing listens on a port that demoweb just gave up.
+    // Nothing listens on a port that was just given up.
     HINTERNET direct = InternetOpenW(u"Direct", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    close(listener);
-    EXPECT_EQ(OpenUrl(direct, "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/"), nullptr);
+    EXPECT_EQ(OpenUrl(direct, "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
     InternetCloseHandle(direct);
     InternetCloseHandle(session);
@@ -471,11 +475,45 @@ TEST_F(WininetHttp, TheCacheKeepsFinishedResponses)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "the redirect target\n");
 }
 
-TEST_F(WininetHttp, ConnectedStateReportsTheLan)
+TEST_F(WininetHttp, ConnectedStateReportsTheLanAndTheProxy)
 {
     DWORD flags = 0;
     ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
-    EXPECT_EQ(flags & INTERNET_CONNECTION_LAN, static_cast<DWORD>(INTERNET_CONNECTION_LAN));
+    EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY));
+    testing_support::DemowebServer::SetRootProxy(false, m_server.Address());
+    ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
+    EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN));
+}
+
+// Access types: the root's setting (read when the session opens), direct, or the caller's proxy.
+TEST_F(WininetHttp, SessionsTakeTheProxyTheirAccessTypeNames)
+{
+    const std::string dead = "127.0.0.1:" + std::to_string(UnusedPort());
+    const std::string local = "http://localhost:" + std::to_string(m_server.Port()) + "/";
+    const std::string loopback = "http://127.0.0.1:" + std::to_string(m_server.Port()) + "/";
+    testing_support::DemowebServer::SetRootProxy(
+        true, "http=" + dead + ";https=" + dead, "<local>;*.example;127.0.0.2");
+    for (DWORD type : { INTERNET_OPEN_TYPE_PRECONFIG, INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY }) {
+        HINTERNET session = InternetOpenW(u"Preconfig", type, nullptr, nullptr, 0);
+        HINTERNET bypassed = OpenUrl(session, local);
+        EXPECT_NE(bypassed, nullptr) << type << " " << GetLastError(); // "localhost" has no dot
+        EXPECT_EQ(OpenUrl(session, loopback), nullptr) << type;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT)) << type;
+        InternetCloseHandle(session);
+    }
+
+    HINTERNET direct = InternetOpenW(u"Direct", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    EXPECT_NE(OpenUrl(direct, loopback), nullptr) << GetLastError();
+    InternetCloseHandle(direct);
+
+    const std::u16string proxy = Wide(m_server.Address());
+    HINTERNET explicitProxy = InternetOpenW(u"Explicit", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+    HINTERNET request = OpenUrl(explicitProxy, "http://demoweb.test/redirect/target.txt");
+    ASSERT_NE(request, nullptr) << GetLastError();
+    EXPECT_EQ(ReadAll(request).bytes, "the redirect target\n");
+    InternetCloseHandle(explicitProxy);
+    EXPECT_EQ(InternetOpenW(u"NoProxy", INTERNET_OPEN_TYPE_PROXY, nullptr, nullptr, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
 }
