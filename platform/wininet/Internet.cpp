@@ -119,8 +119,8 @@ bool HasHeader(const std::vector<std::string>& lines, const char* name)
 Url RequestUrl(const Request& request)
 {
     const Connection& connection = *request.connection;
-    const bool secure = (request.flags & INTERNET_FLAG_SECURE) || (connection.flags & INTERNET_FLAG_SECURE)
-        || connection.port == INTERNET_DEFAULT_HTTPS_PORT;
+    // As in WinINet, only the flag makes a request secure; port 443 alone does not.
+    const bool secure = (request.flags & INTERNET_FLAG_SECURE) || (connection.flags & INTERNET_FLAG_SECURE);
     Url url;
     url.nScheme = secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
     url.scheme = secure ? "https" : "http";

@@ -427,7 +427,8 @@ TEST_F(WininetHttp, AStoppedThreadsTransferIsCancelled)
 TEST_F(WininetHttp, ClosingTheSessionCancelsAReadOnAnotherThread)
 {
     HINTERNET session = OpenSession();
-    HINTERNET endless = OpenUrl(session, "http://demoweb.test/hostile/endless");
+    // A body whose next byte is two seconds away, so that the read is waiting when the close comes.
+    HINTERNET endless = OpenUrl(session, "http://demoweb.test/hostile/drip");
     ASSERT_NE(endless, nullptr);
     EndlessRead read { endless };
     std::thread reader([&] { ReadEndlessBody(&read); });
