@@ -159,9 +159,11 @@ MachineCodePages ReadMachineCodePages()
         || open(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KEY_READ, &key)
             != ERROR_SUCCESS)
         return pages;
-    if (auto ansi = ReadCodePageValue(key, u"ACP", query); ansi && FindCodePage(*ansi))
+    // A machine may run with UTF-8 as its ANSI code page, as Windows allows.
+    const auto usable = [](std::optional<UINT> page) { return page && (*page == CP_UTF8 || FindCodePage(*page)); };
+    if (auto ansi = ReadCodePageValue(key, u"ACP", query); usable(ansi))
         pages.ansi = *ansi;
-    if (auto oem = ReadCodePageValue(key, u"OEMCP", query); oem && FindCodePage(*oem))
+    if (auto oem = ReadCodePageValue(key, u"OEMCP", query); usable(oem))
         pages.oem = *oem;
     close(key);
     return pages;

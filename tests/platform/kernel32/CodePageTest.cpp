@@ -207,3 +207,10 @@ TEST(CodePage, AnAnsiCodePageWindowsLacksFallsBackTo1252)
     SetMachineAnsiCodePage("930");
     EXPECT_EQ(GetACP(), 1252u);
 }
+
+TEST(CodePage, TheAnsiCodePageMayBeUtf8)
+{
+    SetMachineAnsiCodePage("65001");
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+    EXPECT_EQ(ToBytes(CP_ACP, u"\u4e2d"), "\xe4\xb8\xad");
+}
