@@ -41,14 +41,16 @@ std::optional<OpenKey> g_classesRoot;
 
 constexpr std::string_view ClassesBelowHive = "\\SOFTWARE\\CLASSES";
 
-std::string UserClassesPath()
+const std::string& UserClassesPath()
 {
-    return RegistryStore::CurrentUser().path + std::string(ClassesBelowHive);
+    static const std::string path = RegistryStore::CurrentUser().path + std::string(ClassesBelowHive);
+    return path;
 }
 
-std::string MachineClassesPath()
+const std::string& MachineClassesPath()
 {
-    return RegistryStore::MachineHive().path + std::string(ClassesBelowHive);
+    static const std::string path = RegistryStore::MachineHive().path + std::string(ClassesBelowHive);
+    return path;
 }
 
 std::string Join(std::string_view base, std::string_view tail)
@@ -96,22 +98,11 @@ LSTATUS Store(RegistryStore*& store)
     return ERROR_SUCCESS;
 }
 
-// Finds the first of the paths that exists, in the order given.
-LSTATUS FindFirst(RegistryStore& store, std::initializer_list<std::string_view> paths, KeyRef& key)
-{
-    for (std::string_view path : paths) {
-        const LSTATUS result = store.FindKey(path, key);
-        if (result != ERROR_FILE_NOT_FOUND)
-            return result;
-    }
-    return ERROR_FILE_NOT_FOUND;
-}
-
 LSTATUS ClassesRoot(RegistryStore& store, const OpenKey*& root)
 {
     if (!g_classesRoot) {
         OpenKey classes { {}, KEY_ALL_ACCESS, View::Classes, {} };
-        if (const LSTATUS result = FindFirst(store, { UserClassesPath(), MachineClassesPath() }, classes.key);
+        if (const LSTATUS result = store.FindKey(UserClassesPath(), MachineClassesPath(), classes.key);
             result != ERROR_SUCCESS)
             return result;
         g_classesRoot = std::move(classes);
@@ -181,8 +172,11 @@ LSTATUS ParseSubKey(LPCWSTR subKey, std::vector<Name>& names)
 std::string FoldedPath(std::span<const Name> names)
 {
     std::string path;
-    for (const Name& name : names)
-        path = Join(path, name.folded);
+    for (const Name& name : names) {
+        if (!path.empty())
+            path += '\\';
+        path += name.folded;
+    }
     return path;
 }
 
@@ -197,8 +191,8 @@ LSTATUS OpenSubKey(
     LSTATUS found;
     if (base.view == View::Classes) {
         result.classPath = Join(base.classPath, FoldedPath(names));
-        found = FindFirst(store,
-            { Join(UserClassesPath(), result.classPath), Join(MachineClassesPath(), result.classPath) }, result.key);
+        found = store.FindKey(
+            Join(UserClassesPath(), result.classPath), Join(MachineClassesPath(), result.classPath), result.key);
     } else {
         found = store.FindKey(Join(base.key.path, FoldedPath(names)), result.key);
     }

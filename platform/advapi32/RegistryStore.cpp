@@ -227,6 +227,25 @@ LSTATUS RegistryStore::FindKey(std::string_view path, KeyRef& key)
     return ERROR_SUCCESS;
 }
 
+LSTATUS RegistryStore::FindKey(std::string_view first, std::string_view second, KeyRef& key)
+{
+    // At most two rows; choosing here spares SQLite a sort.
+    auto find = m_db.Prepare("SELECT id, path, path = ?1 FROM keys WHERE path IN (?1, ?2)");
+    if (!find)
+        return Failed();
+    find->Bind(1, first).Bind(2, second);
+    LSTATUS result = ERROR_FILE_NOT_FOUND;
+    int step;
+    while ((step = find->Step()) == SQLITE_ROW) {
+        if (result == ERROR_SUCCESS && find->Int(2) == 0)
+            continue;
+        key.id = find->Int(0);
+        key.path = find->Text(1);
+        result = ERROR_SUCCESS;
+    }
+    return step == SQLITE_DONE ? result : Failed();
+}
+
 LSTATUS RegistryStore::CheckKey(std::int64_t id)
 {
     auto find = m_db.Prepare("SELECT 1 FROM keys WHERE id = ?");

@@ -78,6 +78,8 @@ public:
     static const KeyRef& CurrentUser();
 
     [[nodiscard]] LSTATUS FindKey(std::string_view path, KeyRef& key);
+    // The first of two paths that exists, in one lookup.
+    [[nodiscard]] LSTATUS FindKey(std::string_view first, std::string_view second, KeyRef& key);
     // ERROR_SUCCESS while the key exists, else ERROR_KEY_DELETED.
     [[nodiscard]] LSTATUS CheckKey(std::int64_t id);
     [[nodiscard]] LSTATUS ReadKey(std::int64_t id, KeyRecord& record);
