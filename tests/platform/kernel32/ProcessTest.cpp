@@ -210,12 +210,12 @@ TEST(Process, HandlesCanBeWaitedOnTogetherAndTerminated)
     const HANDLE hung = StartProbe(hanging);
     ASSERT_NE(hung, nullptr);
     Start quick;
-    quick.commandLine = u"ProcessProbe --exit=5";
+    quick.commandLine = u"ProcessProbe --exit=-2"; // a code that needs all 32 bits
     const HANDLE done = StartProbe(quick);
     ASSERT_NE(done, nullptr);
     const HANDLE both[] = { hung, done };
     EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(ExitCodeOnceEnded(done), 5u);
+    EXPECT_EQ(ExitCodeOnceEnded(done), 0xFFFFFFFEu);
 
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(hung, &code));
