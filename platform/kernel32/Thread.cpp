@@ -229,7 +229,8 @@ int SuspendSignal()
 
 bool IsStopRequested()
 {
-    return CurrentThreadObject()->m_stopRequested.load();
+    const ThreadObject* self = t_object ? t_object : CurrentThreadObject().get();
+    return self->m_stopRequested.load();
 }
 
 struct StopWakeup::Registration {
