@@ -23,7 +23,9 @@
 // CreateProcessW hands the child the exact command line, which its GetCommandLineW returns; a
 // program started otherwise (from a shell) sees a command line rebuilt from its arguments with
 // Windows' quoting. The child does not inherit kernel handles (bInheritHandles is accepted and has
-// nothing to pass) nor any file descriptor but its standard ones.
+// nothing to pass) nor any file descriptor but its standard ones; with STARTF_USESTDHANDLES those
+// are /dev/null, whatever handles are given. CREATE_NO_WINDOW has nothing to do (there are no
+// consoles); CREATE_SUSPENDED fails with ERROR_NOT_SUPPORTED.
 #pragma once
 
 #include "minwinbase.h"
