@@ -99,9 +99,10 @@ DWORD WaitForObjects(std::span<Waitable* const> objects, WaitMode mode, DWORD mi
             return *result;
         if (milliseconds == INFINITE)
             state.changed.wait(lock);
-        else if (state.changed.wait_until(lock, deadline) == std::cv_status::timeout && !self->m_stopRequested.load()
-            && !TrySatisfy(objects, mode).has_value())
+        else if (std::chrono::steady_clock::now() >= deadline)
             return WAIT_TIMEOUT;
+        else
+            state.changed.wait_until(lock, deadline);
     }
 }
 

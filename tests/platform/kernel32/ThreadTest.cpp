@@ -222,6 +222,30 @@ TEST(Wait, ALibrarysOwnObjectWaitsTogetherWithHandles)
         << "the queue alone";
 }
 
+TEST(Wait, NeverTakesASignalItReportsAsATimeOut)
+{
+    // An object that becomes signalled while the wait is under way, as if set right at its
+    // deadline: a wait either takes it and says so, or leaves it alone.
+    struct LateSignal : platform::Waitable {
+        mutable int looks = 0;
+        int taken = 0;
+        bool IsSignaled() const override
+        {
+            return ++looks >= 2 && taken == 0;
+        }
+        void Acquire() override
+        {
+            ++taken;
+        }
+    };
+    for (DWORD timeout : { 0u, 5u }) {
+        LateSignal late;
+        platform::Waitable* const objects[] = { &late };
+        const DWORD result = platform::WaitForObjects(objects, platform::WaitMode::Any, timeout);
+        EXPECT_EQ(result == WAIT_OBJECT_0, late.taken == 1) << "time-out " << timeout << ", result " << result;
+    }
+}
+
 TEST(Wait, FailsOnBadInput)
 {
     const Handle event(NewEvent(TRUE, TRUE));
