@@ -123,6 +123,11 @@ TEST(Registry, CreateReportsDispositionAndKeysCompareWithoutCase)
     ASSERT_EQ(SetString(second, u"NAME", u"two"), ERROR_SUCCESS);
     EXPECT_EQ(ValueNames(first), Names { u"Name" });
     EXPECT_EQ(QueryString(first, u"name"), u"two");
+    // Letters beyond ASCII compare without case too.
+    Key accented, again;
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, u"Software\\\u00c4rger\\\u0416", accented), ERROR_SUCCESS);
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, u"software\\\u00e4RGER\\\u0436", again, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
 }
 
 TEST(Registry, ValuesKeepTheirTypeAndBytes)
