@@ -1,7 +1,9 @@
 #include "winreg.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -410,6 +412,39 @@ TEST(Registry, LegacyDefaultValueCalls)
     ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, u"Software\\Legacy", &key), ERROR_SUCCESS);
     EXPECT_EQ(RegSetKeyValueW(key, u"Other", u"n", REG_SZ, u"x", 4), ERROR_SUCCESS);
     EXPECT_EQ(QueryString(key, u"Other", u"n"), u"x");
+}
+
+TEST(Registry, ThreadsShareTheRegistry)
+{
+    constexpr int Threads = 4;
+    constexpr int Rounds = 200;
+    Key shared;
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, u"Software\\Threads", shared), ERROR_SUCCESS);
+    std::atomic<int> failures { 0 };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < Rounds; ++round) {
+                const std::string name = "T" + std::to_string(t) + "_" + std::to_string(round);
+                const std::u16string wide(name.begin(), name.end());
+                HKEY key = nullptr;
+                DWORD value = 0, size = sizeof(value);
+                const bool ok
+                    = RegCreateKeyExW(shared, wide.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                        == ERROR_SUCCESS
+                    && SetDword(shared, wide.c_str(), round) == ERROR_SUCCESS
+                    && RegQueryValueExW(shared, wide.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size)
+                        == ERROR_SUCCESS
+                    && value == static_cast<DWORD>(round) && RegCloseKey(key) == ERROR_SUCCESS;
+                failures += ok ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(Subkeys(shared).size(), static_cast<size_t>(Threads * Rounds));
+    EXPECT_EQ(ValueNames(shared).size(), static_cast<size_t>(Threads * Rounds));
 }
 
 // HKEY_CLASSES_ROOT merges the user's classes over the machine's.
