@@ -1,6 +1,10 @@
 #include "winreg.h"
 
+#include "TestRoot.h"
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -445,6 +449,19 @@ TEST(Registry, ThreadsShareTheRegistry)
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(Subkeys(shared).size(), static_cast<size_t>(Threads * Rounds));
     EXPECT_EQ(ValueNames(shared).size(), static_cast<size_t>(Threads * Rounds));
+}
+
+TEST(Registry, ADatabaseThatIsNotOneFailsEveryCall)
+{
+    const std::string path = testing_support::TestRoot() + "/registry.db";
+    if (std::filesystem::exists(path))
+        GTEST_SKIP() << "the registry of this process is already open (run the case on its own, as ctest does)";
+    std::ofstream(path) << std::string(8192, '\x5A');
+    Key key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM", 0, KEY_READ, &key), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(Create(HKEY_CURRENT_USER, u"Software\\X", key), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(SetDword(HKEY_CURRENT_USER, u"x", 1), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(key.handle, nullptr);
 }
 
 // HKEY_CLASSES_ROOT merges the user's classes over the machine's.
