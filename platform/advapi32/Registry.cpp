@@ -100,7 +100,7 @@ bool IsPredefined(HKEY key)
 
 REGSAM GrantedRights(REGSAM desired)
 {
-    REGSAM rights = desired & (KEY_ALL_ACCESS & ~SYNCHRONIZE);
+    REGSAM rights = desired & KEY_ALL_ACCESS;
     if (desired & (GENERIC_READ | GENERIC_EXECUTE))
         rights |= KEY_READ;
     if (desired & GENERIC_WRITE)
@@ -274,9 +274,9 @@ LSTATUS ListSubkeys(RegistryStore& store, const OpenKey& open, std::vector<KeyRe
         const LSTATUS found = store.FindKey(Join(tree, open.classPath), key);
         if (found == ERROR_FILE_NOT_FOUND)
             continue;
-        std::vector<KeyRecord> more;
         if (found != ERROR_SUCCESS)
             return found;
+        std::vector<KeyRecord> more;
         if (const LSTATUS listed = store.Subkeys(key.id, more); listed != ERROR_SUCCESS)
             return listed;
         std::vector<KeyRecord> merged;
