@@ -331,8 +331,12 @@ extern "C" HANDLE WINAPI GetCurrentThread()
 
 extern "C" DWORD WINAPI GetCurrentThreadId()
 {
-    if (!t_tid)
+    if (!t_tid) {
+        // A child forked from this thread must not keep the parent thread's id.
+        static std::once_flag once;
+        std::call_once(once, [] { pthread_atfork(nullptr, nullptr, [] { t_tid = 0; }); });
         t_tid = gettid();
+    }
     return static_cast<DWORD>(t_tid);
 }
 

@@ -218,6 +218,15 @@ TEST(Wait, FailsOnBadInput)
     EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_OBJECT_0) << "the same object twice in a wait for any";
 }
 
+TEST(Sleep, LastsAtLeastItsTimeByTheTickCount)
+{
+    const ULONGLONG before = GetTickCount64();
+    Sleep(25);
+    const ULONGLONG after = GetTickCount64();
+    EXPECT_GE(after - before, 25u);
+    EXPECT_LE(GetTickCount() - static_cast<DWORD>(after), 1000u) << "GetTickCount is the low 32 bits";
+}
+
 TEST(Handle, AreSmallMultiplesOfFourNotReusedAtOnceAndFailWhenClosedTwice)
 {
     const HANDLE first = NewEvent(TRUE);
