@@ -5,6 +5,8 @@
 #include "handleapi.h"
 #include "libloaderapi.h"
 #include "memoryapi.h"
+#include "minwinbase.h"
+#include "processenv.h"
 #include "processthreadsapi.h"
 #include "synchapi.h"
 #include "sysinfoapi.h"

@@ -1,0 +1,33 @@
+// The start-up information that CreateProcessW hands its child, in one environment variable:
+//   WINSTARTUP=<pid, 10 digits>;<dwFlags>;<wShowWindow>;<the command line in UTF-8>
+// The child itself writes its pid between fork and exec, so the block is meant for that process
+// alone: a grandchild that some other code starts with the same environment ignores it and
+// rebuilds its command line from its arguments, as a program started from a shell does.
+#pragma once
+
+#include "windef.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace platform {
+
+constexpr std::string_view StartupVariable = "WINSTARTUP";
+constexpr size_t StartupPidOffset = StartupVariable.size() + 1;
+constexpr size_t StartupPidDigits = 10;
+
+// "WINSTARTUP=0000000000;..." with the pid digits left for the child to fill in.
+std::string EncodeStartup(DWORD flags, WORD showWindow, std::u16string_view commandLine);
+
+struct Startup {
+    DWORD flags;
+    WORD showWindow;
+    std::u16string commandLine;
+};
+
+// The block in value (the variable's value) if it is well formed and meant for process self.
+std::optional<Startup> DecodeStartup(std::string_view value, pid_t self);
+
+}
