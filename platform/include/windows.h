@@ -3,6 +3,7 @@
 
 #include "mmsystem.h"
 #include "winbase.h"
+#include "wincrt.h"
 #include "windef.h"
 #include "winerror.h"
 #include "winnls.h"

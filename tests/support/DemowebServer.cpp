@@ -1,0 +1,115 @@
+#include "DemowebServer.h"
+
+#include "TestRoot.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testing_support {
+
+namespace {
+
+constexpr char kReadyPrefix[] = "demoweb listening on 127.0.0.1:";
+
+}
+
+DemowebServer::DemowebServer()
+{
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw std::runtime_error("cannot make a pipe for demoweb");
+    const std::string program = BinaryDirectory() + "/demoweb";
+    const std::string root = TestRoot();
+    const char* argv[] = { program.c_str(), "--port", "0", "--root", root.c_str(), nullptr };
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    const int spawned
+        = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (spawned != 0) {
+        close(pipeEnds[0]);
+        throw std::runtime_error("cannot start " + program);
+    }
+    m_reader = std::thread([this, end = pipeEnds[0]] { ReadLog(end); });
+
+    std::unique_lock lock(m_lock);
+    if (!m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_ready || m_ended; }) || !m_ready) {
+        lock.unlock();
+        Stop();
+        throw std::runtime_error("demoweb did not report its address");
+    }
+}
+
+DemowebServer::~DemowebServer()
+{
+    Stop();
+}
+
+void DemowebServer::Stop()
+{
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    if (m_reader.joinable())
+        m_reader.join();
+}
+
+std::string DemowebServer::Address() const
+{
+    return "127.0.0.1:" + std::to_string(m_port);
+}
+
+std::vector<std::string> DemowebServer::Requests() const
+{
+    std::lock_guard lock(m_lock);
+    return m_lines;
+}
+
+std::string DemowebServer::WaitForRequest(const std::string& text, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_lock);
+    std::string found;
+    m_changed.wait_for(lock, timeout, [&] {
+        for (const auto& line : m_lines)
+            if (line.find(text) != std::string::npos)
+                return found = line, true;
+        return m_ended;
+    });
+    return found;
+}
+
+void DemowebServer::ReadLog(int pipe)
+{
+    std::string pending;
+    char buffer[4096];
+    for (ssize_t count; (count = read(pipe, buffer, sizeof buffer)) > 0;) {
+        pending.append(buffer, static_cast<size_t>(count));
+        std::lock_guard lock(m_lock);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            const std::string line = pending.substr(0, end);
+            if (!m_ready && line.rfind(kReadyPrefix, 0) == 0) {
+                m_port = std::stoi(line.substr(sizeof kReadyPrefix - 1));
+                m_ready = true;
+            } else {
+                m_lines.push_back(line);
+            }
+        }
+        m_changed.notify_all();
+    }
+    close(pipe);
+    std::lock_guard lock(m_lock);
+    m_ended = true;
+    m_changed.notify_all();
+}
+
+}
