@@ -197,8 +197,8 @@ DWORD Send(Request& request, const std::vector<std::string>& extraHeaders, const
             request.transfer = std::move(transfer);
             if (method == "GET" && request.transfer->Status() == 200
                 && !(request.flags & INTERNET_FLAG_NO_CACHE_WRITE)) {
-                request.cache = CacheWriter::Begin(url.Text(), request.transfer->Head());
-                if (CacheWriter* cache = request.cache.get())
+                request.cache = platform::CacheWriter::Begin(url.Text(), request.transfer->Head());
+                if (platform::CacheWriter* cache = request.cache.get())
                     request.transfer->SetBodyObserver(
                         [cache](const char* data, size_t size) { cache->Write(data, size); });
             }
