@@ -399,7 +399,6 @@ extern "C" HINTERNET WINAPI InternetOpenW(
 {
     auto session = std::make_shared<Session>();
     session->agent = lpszAgent ? Utf8(lpszAgent) : std::string();
-    session->accessType = dwAccessType;
     switch (dwAccessType) {
     case INTERNET_OPEN_TYPE_PRECONFIG:
     case INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY:
