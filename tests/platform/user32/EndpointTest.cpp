@@ -4,7 +4,9 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform::ipc;
@@ -197,4 +199,45 @@ TEST(Endpoint, CallsFailWhenThePeerIsMissingSilentOrGone)
     EXPECT_EQ(outcome.get_future().get(), CallStatus::PeerGone);
     close(listener);
     unlink(address.sun_path);
+}
+
+TEST(Endpoint, PeersOfAnotherUserAreTurnedAway)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    InstallEcho();
+    const std::string path = SocketPath(OwnSlot());
+    // Let another user reach the socket at all, so that only the endpoint's own check stands.
+    const std::string root = path.substr(0, path.rfind("/run/"));
+    ASSERT_EQ(chmod(root.c_str(), 0711), 0);
+    ASSERT_EQ(chmod((root + "/run").c_str(), 0711), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+    const std::vector<std::uint8_t> echo = Frame(kValid, { 4, 5, 6 });
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        const int fd = Connect(path);
+        if (fd < 0)
+            _exit(3);
+        FrameHeader header;
+        std::vector<std::uint8_t> body;
+        const bool answered = send(fd, echo.data(), echo.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(echo.size())
+            && ReadFrame(fd, header, body);
+        _exit(answered ? 1 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(root.c_str(), 0700);
+    chmod((root + "/run").c_str(), 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: answered, 2: cannot change user, 3: cannot connect";
+
+    const int fd = Connect(path); // the same user is still served
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, echo.data(), echo.size(), MSG_NOSIGNAL), static_cast<ssize_t>(echo.size()));
+    FrameHeader header;
+    std::vector<std::uint8_t> body;
+    EXPECT_TRUE(ReadFrame(fd, header, body));
+    close(fd);
 }
