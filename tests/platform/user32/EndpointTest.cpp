@@ -1,54 +1,19 @@
 #include "Endpoint.h"
+#include "RawPeer.h"
 
-#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform::ipc;
+using testing_support::Connect;
+using testing_support::Frame;
+using testing_support::ReadFrame;
 
 namespace {
-
-std::vector<std::uint8_t> Frame(const FrameHeader& header, std::vector<std::uint8_t> body)
-{
-    std::vector<std::uint8_t> frame(kFrameHeaderBytes);
-    EncodeHeader(header, frame.data());
-    frame.insert(frame.end(), body.begin(), body.end());
-    return frame;
-}
-
-int Connect(const std::string& path)
-{
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Reads one whole frame; false when the endpoint closed the connection instead.
-bool ReadFrame(int fd, FrameHeader& header, std::vector<std::uint8_t>& body)
-{
-    std::vector<std::uint8_t> buffer;
-    std::uint8_t chunk[4096];
-    while (buffer.size() < kFrameHeaderBytes
-        || (DecodeHeader(buffer.data(), header) && buffer.size() < kFrameHeaderBytes + header.bodyLength)) {
-        const ssize_t got = recv(fd, chunk, sizeof(chunk), 0);
-        if (got <= 0)
-            return false;
-        buffer.insert(buffer.end(), chunk, chunk + got);
-    }
-    body.assign(buffer.begin() + kFrameHeaderBytes, buffer.end());
-    return true;
-}
 
 // The endpoint under test echoes every Com request's body back.
 void InstallEcho()
