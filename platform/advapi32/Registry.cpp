@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <unordered_map>
 
 using advapi32::KeyRecord;
@@ -38,6 +39,28 @@ std::unordered_map<std::uintptr_t, OpenKey> g_overrides;
 // another key.
 std::uintptr_t g_nextHandle = 0x1000;
 std::optional<OpenKey> g_classesRoot;
+
+// A fork waits until no thread is inside the registry. The child then drops the parent's SQLite
+// connection, which a process must not share with its parent, without closing it (closing would
+// act for the parent), and opens its own on first use. Its handles stay valid: they name keys,
+// not connections.
+void LockForFork()
+{
+    g_lock.lock();
+}
+
+void UnlockAfterFork()
+{
+    g_lock.unlock();
+}
+
+void StartOverInChild()
+{
+    (void)g_store.release(); // deliberately leaked, see above
+    g_lock.unlock();
+}
+
+[[maybe_unused]] const int g_forkHandlers = pthread_atfork(LockForFork, UnlockAfterFork, StartOverInChild);
 
 constexpr std::string_view ClassesBelowHive = "\\SOFTWARE\\CLASSES";
 
@@ -77,7 +100,7 @@ bool IsPredefined(HKEY key)
 
 REGSAM GrantedRights(REGSAM desired)
 {
-    REGSAM rights = desired & (KEY_ALL_ACCESS & ~SYNCHRONIZE);
+    REGSAM rights = desired & KEY_ALL_ACCESS;
     if (desired & (GENERIC_READ | GENERIC_EXECUTE))
         rights |= KEY_READ;
     if (desired & GENERIC_WRITE)
@@ -251,9 +274,9 @@ LSTATUS ListSubkeys(RegistryStore& store, const OpenKey& open, std::vector<KeyRe
         const LSTATUS found = store.FindKey(Join(tree, open.classPath), key);
         if (found == ERROR_FILE_NOT_FOUND)
             continue;
-        std::vector<KeyRecord> more;
         if (found != ERROR_SUCCESS)
             return found;
+        std::vector<KeyRecord> more;
         if (const LSTATUS listed = store.Subkeys(key.id, more); listed != ERROR_SUCCESS)
             return listed;
         std::vector<KeyRecord> merged;

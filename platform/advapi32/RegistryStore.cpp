@@ -229,8 +229,10 @@ LSTATUS RegistryStore::FindKey(std::string_view path, KeyRef& key)
 
 LSTATUS RegistryStore::FindKey(std::string_view first, std::string_view second, KeyRef& key)
 {
-    // At most two rows; choosing here spares SQLite a sort.
-    auto find = m_db.Prepare("SELECT id, path, path = ?1 FROM keys WHERE path IN (?1, ?2)");
+    // Two point lookups in one statement (one read transaction); choosing between their rows
+    // here spares SQLite a sort.
+    auto find = m_db.Prepare(
+        "SELECT id, path, 1 FROM keys WHERE path = ?1 UNION ALL SELECT id, path, 0 FROM keys WHERE path = ?2");
     if (!find)
         return Failed();
     find->Bind(1, first).Bind(2, second);

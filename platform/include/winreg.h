@@ -6,7 +6,9 @@
 // enumerate in sorted, case-insensitive order. Every function returns an error code
 // (ERROR_SUCCESS on success) and leaves the last-error value alone. An HKEY from RegOpenKeyExW or
 // RegCreateKeyExW belongs to the process, may be used from any thread and stays valid until
-// RegCloseKey; once its key is deleted it fails with ERROR_KEY_DELETED.
+// RegCloseKey; once its key is deleted it fails with ERROR_KEY_DELETED. Access rights are
+// checked as asked for (a KEY_READ handle cannot set values); there are no security descriptors.
+// Keys created with REG_OPTION_VOLATILE are kept like any other. Value data is limited to 1 MiB.
 //
 // HKEY_CLASSES_ROOT is the merged view of HKEY_CURRENT_USER\Software\Classes over
 // HKEY_LOCAL_MACHINE\Software\Classes: a key present in the user's tree hides the machine's.

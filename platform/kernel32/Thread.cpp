@@ -65,12 +65,20 @@ void FinishThread(ThreadObject& thread)
     });
 }
 
+thread_local ThreadObject* t_object = nullptr; // the object that t_current holds, for quick looks
+thread_local bool t_ended = false;
+thread_local pid_t t_tid = 0;
+
 // The calling thread's hold on its own object; ends the object when the thread ends, however it
 // ends (its function returns, ExitThread, or a thread kernel32 did not make).
 struct CurrentThread {
     std::shared_ptr<ThreadObject> object;
     ~CurrentThread()
     {
+        // Later calls from other thread-exit code (exit handlers, on the main thread) get a state of
+        // their own that no one can stop.
+        t_object = nullptr;
+        t_ended = true;
         if (!object)
             return;
         FinishThread(*object);
@@ -83,9 +91,6 @@ struct CurrentThread {
 };
 
 thread_local CurrentThread t_current;
-thread_local ThreadObject* t_object = nullptr;
-thread_local bool t_ended = false;
-thread_local pid_t t_tid = 0;
 
 void AdoptCurrentThread(std::shared_ptr<ThreadObject> object)
 {
@@ -197,7 +202,7 @@ std::shared_ptr<ThreadObject> CurrentThreadObject()
 {
     if (t_object)
         return t_current.object;
-    if (t_ended) // a late call from another library's thread-exit code: a state that no one can stop
+    if (t_ended)
         return std::make_shared<ThreadObject>(GetCurrentThreadId());
     ThreadRegistry& registry = Registry();
     SuspendSafeLock lock(registry.mutex);
@@ -229,7 +234,8 @@ int SuspendSignal()
 
 bool IsStopRequested()
 {
-    return CurrentThreadObject()->m_stopRequested.load();
+    const ThreadObject* self = t_object ? t_object : CurrentThreadObject().get();
+    return self->m_stopRequested.load();
 }
 
 struct StopWakeup::Registration {

@@ -30,8 +30,9 @@ REG DELETE KEY [/v NAME | /ve | /va] [/f]
 )";
 // How deep /s descends: deeper than any registry path can be.
 constexpr int MaxDepth = 512;
-// The largest value the tool reads, as the registry stores it.
+// The registry's limits: the largest value data and the longest value name.
 constexpr DWORD MaxValueBytes = 1 << 20;
+constexpr DWORD MaxValueNameChars = 16383;
 
 // A failure to report: the message after "ERROR: ".
 struct Failure {
@@ -167,21 +168,32 @@ struct Value {
 
 std::optional<Value> ReadValue(HKEY key, const std::u16string& name)
 {
-    Value value { name, REG_NONE, std::string(MaxValueBytes, '\0') };
-    DWORD size = MaxValueBytes;
-    const LSTATUS status
-        = RegQueryValueExW(key, name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()), &size);
+    Value value { name, REG_NONE, {} };
+    // The size first; another process may change the value between the calls, so ask again
+    // when it has grown.
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, nullptr, &size);
+    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+        if (size > MaxValueBytes)
+            throw Failure { "The value " + platform::ToUtf8(name) + " is larger than the registry allows." };
+        value.data.resize(size);
+        status = RegQueryValueExW(
+            key, name.c_str(), nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()), &size);
+        if (status == ERROR_SUCCESS) {
+            value.data.resize(size);
+            return value;
+        }
+    }
     if (status == ERROR_FILE_NOT_FOUND)
         return std::nullopt;
     Check(status);
-    value.data.resize(size);
-    return value;
+    return std::nullopt;
 }
 
 std::vector<Value> ReadValues(HKEY key)
 {
     std::vector<Value> values;
-    std::u16string name(MaxValueBytes / 2, u'\0');
+    std::u16string name(MaxValueNameChars + 1, u'\0');
     for (DWORD index = 0;; ++index) {
         DWORD chars = static_cast<DWORD>(name.size());
         const LSTATUS status = RegEnumValueW(key, index, name.data(), &chars, nullptr, nullptr, nullptr, nullptr);

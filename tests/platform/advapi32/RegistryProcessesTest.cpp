@@ -126,4 +126,27 @@ TEST(RegistryProcesses, AnotherProcessSeesWhatOneWrote)
     RegCloseKey(user);
 }
 
+TEST(RegistryProcesses, AForkedChildWritesThroughAHandleItInherited)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Forked", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        // The handle opened before the fork still names the key.
+        const DWORD value = 42;
+        _exit(RegSetValueExW(key, u"child", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), ERROR_SUCCESS);
+    DWORD value = 0, size = sizeof(value);
+    EXPECT_EQ(RegQueryValueExW(key, u"child", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+    EXPECT_EQ(value, 42u);
+    RegCloseKey(key);
+}
+
 }

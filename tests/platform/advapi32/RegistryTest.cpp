@@ -1,7 +1,13 @@
 #include "winreg.h"
 
+#include "TestRoot.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -123,6 +129,11 @@ TEST(Registry, CreateReportsDispositionAndKeysCompareWithoutCase)
     ASSERT_EQ(SetString(second, u"NAME", u"two"), ERROR_SUCCESS);
     EXPECT_EQ(ValueNames(first), Names { u"Name" });
     EXPECT_EQ(QueryString(first, u"name"), u"two");
+    // Letters beyond ASCII compare without case too.
+    Key accented, again;
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, u"Software\\\u00c4rger\\\u0416", accented), ERROR_SUCCESS);
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, u"software\\\u00e4RGER\\\u0436", again, &disposition), ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
 }
 
 TEST(Registry, ValuesKeepTheirTypeAndBytes)
@@ -405,6 +416,52 @@ TEST(Registry, LegacyDefaultValueCalls)
     ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, u"Software\\Legacy", &key), ERROR_SUCCESS);
     EXPECT_EQ(RegSetKeyValueW(key, u"Other", u"n", REG_SZ, u"x", 4), ERROR_SUCCESS);
     EXPECT_EQ(QueryString(key, u"Other", u"n"), u"x");
+}
+
+TEST(Registry, ThreadsShareTheRegistry)
+{
+    constexpr int Threads = 4;
+    constexpr int Rounds = 200;
+    Key shared;
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, u"Software\\Threads", shared), ERROR_SUCCESS);
+    std::atomic<int> failures { 0 };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < Threads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < Rounds; ++round) {
+                const std::string name = "T" + std::to_string(t) + "_" + std::to_string(round);
+                const std::u16string wide(name.begin(), name.end());
+                HKEY key = nullptr;
+                DWORD value = 0, size = sizeof(value);
+                const bool ok
+                    = RegCreateKeyExW(shared, wide.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                        == ERROR_SUCCESS
+                    && SetDword(shared, wide.c_str(), round) == ERROR_SUCCESS
+                    && RegQueryValueExW(shared, wide.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size)
+                        == ERROR_SUCCESS
+                    && value == static_cast<DWORD>(round) && RegCloseKey(key) == ERROR_SUCCESS;
+                failures += ok ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(Subkeys(shared).size(), static_cast<size_t>(Threads * Rounds));
+    EXPECT_EQ(ValueNames(shared).size(), static_cast<size_t>(Threads * Rounds));
+}
+
+TEST(Registry, ADatabaseThatIsNotOneFailsEveryCall)
+{
+    const std::string path = testing_support::TestRoot() + "/registry.db";
+    if (std::filesystem::exists(path))
+        GTEST_SKIP() << "the registry of this process is already open (run the case on its own, as ctest does)";
+    std::ofstream(path) << std::string(8192, '\x5A');
+    Key key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM", 0, KEY_READ, &key), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(Create(HKEY_CURRENT_USER, u"Software\\X", key), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(SetDword(HKEY_CURRENT_USER, u"x", 1), ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(key.handle, nullptr);
 }
 
 // HKEY_CLASSES_ROOT merges the user's classes over the machine's.

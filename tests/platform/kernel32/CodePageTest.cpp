@@ -10,6 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -159,6 +160,28 @@ TEST(CodePage, UnmappableCharactersTakeTheDefaultCharacter)
     EXPECT_EQ(ToWide(936, "a\xff"), u"a?");
     EXPECT_EQ(ToWide(CP_UTF8, "a\xff"), u"a\ufffd");
     EXPECT_EQ(ToBytes(CP_UTF8, std::u16string(1, u'\xd800')), "\xef\xbf\xbd");
+}
+
+// Converts in its destructor, as objects that log or save on their way out do.
+struct ConvertsAtThreadExit {
+    std::string* result = nullptr;
+    ~ConvertsAtThreadExit()
+    {
+        if (result)
+            *result = ToBytes(936, u"\u4e2d");
+    }
+};
+
+TEST(CodePage, ConvertsWhileAThreadEnds)
+{
+    std::string result;
+    std::thread([&] {
+        // Made before the thread's first conversion, so it is destroyed after kernel32's own state.
+        thread_local ConvertsAtThreadExit late;
+        late.result = &result;
+        EXPECT_EQ(ToBytes(936, u"a"), "a");
+    }).join();
+    EXPECT_EQ(result, "\xd6\xd0");
 }
 
 TEST(CodePage, MachineCodePagesDefaultTo1252And437)
