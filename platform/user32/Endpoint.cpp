@@ -647,7 +647,7 @@ private:
     }
 
     Slot m_slot = 0;
-    int m_lockFd = -1;
+    int m_lockFd = -1; // open for the life of the process: its lock is what holds the slot
     pid_t m_owner = 0;
     int m_listen = -1;
     int m_epoll = -1;

@@ -2,8 +2,9 @@
 // cross-process window protocol.
 //
 // Locks: the table lock guards every window and class; a queue's lock guards that queue. Neither
-// is held while a window procedure, a callback or an endpoint call runs, and the table lock is
-// never taken while a queue's lock is held.
+// is held while a window procedure, a callback or an endpoint call runs (the one exception: the
+// answer to another process's post is written under the queue's lock, see PostToQueue), and the
+// table lock is never taken while a queue's lock is held.
 #pragma once
 
 #include "windows.h"
