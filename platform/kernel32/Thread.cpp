@@ -145,11 +145,16 @@ bool SendSuspendSignal(pid_t tid, SuspendCell* cell)
     return syscall(SYS_rt_tgsigqueueinfo, getpid(), tid, SuspendSignal(), &info) == 0;
 }
 
-void WaitUntilParked(SuspendCell& cell, int parkingsBefore)
+// False when the thread ended before it could park.
+bool WaitUntilParked(pid_t tid, SuspendCell& cell, int parkingsBefore)
 {
     const timespec slice { 0, 10 * 1000 * 1000 };
-    for (int waited = 0; cell.parkings.load() == parkingsBefore && waited < ParkTimeoutMilliseconds; waited += 10)
+    for (int waited = 0; cell.parkings.load() == parkingsBefore && waited < ParkTimeoutMilliseconds; waited += 10) {
         Futex(&cell.parkings, FUTEX_WAIT, parkingsBefore, &slice);
+        if (cell.parkings.load() == parkingsBefore && syscall(SYS_tgkill, getpid(), tid, 0) != 0)
+            return false;
+    }
+    return true;
 }
 
 struct Launch {
@@ -394,12 +399,11 @@ extern "C" DWORD WINAPI SuspendThread(HANDLE hThread)
     } while (!cell.count.compare_exchange_weak(previous, previous + 1));
     if (previous == 0) {
         const int parkingsBefore = cell.parkings.load();
-        if (!SendSuspendSignal(thread->m_tid, &cell)) {
+        if (!SendSuspendSignal(thread->m_tid, &cell) || !WaitUntilParked(thread->m_tid, cell, parkingsBefore)) {
             cell.count.fetch_sub(1);
             SetLastError(ERROR_ACCESS_DENIED); // the thread has just ended
             return static_cast<DWORD>(-1);
         }
-        WaitUntilParked(cell, parkingsBefore);
     }
     return static_cast<DWORD>(previous);
 }

@@ -117,6 +117,8 @@ TEST(Process, TheChildGetsTheExactCommandLineAndItsExitCode)
             { "ProcessProbe", "--exit=3" } },
         { "application name, first item anything", true, u"alias\\name.exe x  --exit=3",
             { "alias\\name.exe", "x", "--exit=3" } },
+        { "application name, command line starting with a blank", true, u" http://host/page --exit=3",
+            { "", "http://host/page", "--exit=3" } },
     };
     const std::u16string applicationName = Wide(ProbePath());
     for (const Case& c : cases) {

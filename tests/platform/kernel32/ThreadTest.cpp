@@ -367,6 +367,39 @@ TEST(StopFacility, AThreadStoppedBeforeItStartsNeverRuns)
     EXPECT_EQ(runs.load(), 0);
 }
 
+TEST(StopFacility, DoesNotCutACriticalSectionShort)
+{
+    struct Shared {
+        CRITICAL_SECTION section;
+        HANDLE running = NewEvent(TRUE);
+        std::atomic<bool> entered { false };
+        std::atomic<DWORD> waitAfterwards { 0 };
+    } shared;
+    InitializeCriticalSection(&shared.section);
+    EnterCriticalSection(&shared.section);
+    const Handle thread(CreateThread(
+        nullptr, 0,
+        [](LPVOID raw) -> DWORD {
+            auto* shared = static_cast<Shared*>(raw);
+            SetEvent(shared->running);
+            EnterCriticalSection(&shared->section);
+            shared->entered = true;
+            LeaveCriticalSection(&shared->section);
+            shared->waitAfterwards = WaitForSingleObject(GetCurrentThread(), INFINITE);
+            return 0;
+        },
+        &shared, 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(shared.running, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(TerminateThread(thread.get(), 6));
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 20), static_cast<DWORD>(WAIT_TIMEOUT)) << "still waiting to enter";
+    LeaveCriticalSection(&shared.section);
+    EXPECT_EQ(ExitCodeOnceEnded(thread.get()), 6u);
+    EXPECT_TRUE(shared.entered.load());
+    EXPECT_EQ(shared.waitAfterwards.load(), WAIT_FAILED);
+    DeleteCriticalSection(&shared.section);
+    CloseHandle(shared.running);
+}
+
 TEST(StopFacility, CallsTheWakeupsOfTheStoppedThreadOnly)
 {
     const Handle registered(NewEvent(TRUE));
