@@ -40,8 +40,8 @@ REELSCANPROXY_API int32_t Initialize(VideoReceivedProc callback);
 /* Requests the page and waits until the request ends. A time-out of 1000 ms or less means one
  * minute. Returns at once when the companion program CmdReelscan.exe is missing from the host
  * program's directory, when no Initialize on this thread has made a window for the request, or
- * when the URL is too long to pass on (more than 1010 characters or so: the command line of
- * CmdReelscan holds at most 1024). */
+ * when the URL is too long to hand on whole: the command line " URL HANDLE" of CmdReelscan holds
+ * at most 1023 characters, so a URL of up to 1010 characters always fits. */
 REELSCANPROXY_API int32_t RequestURL(const char16_t* url, uint32_t timeout);
 
 /* Ends the running request, if any, and tells CmdReelscan to end. */
