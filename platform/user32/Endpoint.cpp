@@ -27,6 +27,7 @@ namespace platform::ipc {
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kJoinedFrameBody = 64 * 1024;
 constexpr int kListenBacklog = 64;
 constexpr std::size_t kMaxLabel = 64;
 
@@ -243,12 +244,16 @@ public:
     {
         if (body.size() > kMaxFrameBody)
             return false;
-        std::uint8_t header[kFrameHeaderBytes];
+        // A small frame goes out in one write, so that the peer wakes once for it.
+        const bool joined = body.size() <= kJoinedFrameBody;
+        std::vector<std::uint8_t> frame(kFrameHeaderBytes + (joined ? body.size() : 0));
         EncodeHeader({ static_cast<std::uint32_t>(body.size()), static_cast<std::uint16_t>(service),
                          static_cast<std::uint8_t>(type), 0, method, callId },
-            header);
+            frame.data());
+        if (joined)
+            std::copy(body.begin(), body.end(), frame.begin() + kFrameHeaderBytes);
         std::lock_guard lock(m_writeMutex);
-        if (!WriteAll(header, sizeof(header)) || !WriteAll(body.data(), body.size())) {
+        if (!WriteAll(frame.data(), frame.size()) || (!joined && !WriteAll(body.data(), body.size()))) {
             shutdown(m_fd, SHUT_RDWR);
             return false;
         }

@@ -8,6 +8,7 @@
 
 #include "windows.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -43,9 +44,6 @@ inline std::uint32_t HandleSlot(HWND hwnd)
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(hwnd);
     return value > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(value >> kSerialBits);
 }
-
-DWORD CurrentThreadId();
-DWORD Milliseconds();
 
 class ThreadQueue;
 
@@ -155,7 +153,9 @@ public:
     bool m_quit = false;
     int m_quitCode = 0;
     bool m_alive = true;
-    DWORD m_newSince = 0; // QS_ bits that arrived since the last GetQueueStatus
+    DWORD m_newSince = 0; // QS_ bits that arrived since the thread last looked
+    // Threads in MsgWaitForMultipleObjectsEx on this queue, which kernel32 must wake for new input.
+    std::atomic<int> m_kernelWaiters = 0;
 };
 
 // The calling thread's queue, made on first use.
@@ -189,7 +189,8 @@ std::optional<WindowInfo> RemoteWindowInfo(HWND hwnd);
 std::vector<WindowSummary> RemoteTopLevelWindows();
 
 // Waits on the calling thread's queue until done() or the deadline, handling sent messages
-// meanwhile unless mode is Block; returns done().
+// meanwhile unless mode is Block. Returns done(); when false, the last error says why: a time-out,
+// or ERROR_OPERATION_ABORTED for a thread that is being stopped.
 bool WaitForReply(
     ThreadQueue& queue, const std::function<bool()>& done, SendMode mode, std::optional<Clock::time_point> deadline);
 
