@@ -1,12 +1,14 @@
 // The mute in a program that links winmm, so that winmm is loaded before anything is patched.
 #include "AudioMute.h"
 
+#include "TestRoot.h"
 #include "WaveOutPlayback.h"
 
 #include <array>
 #include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
 #include <thread>
 
 namespace {
@@ -287,4 +289,24 @@ TEST_F(AudioMute, TheExitHandlerForgetsTheTargetAndLeavesTheCodeAlone)
     ApiPatchRecord restore = installed;
     RemoveApiPatch(restore);
     EXPECT_EQ(FirstBytes(target), before);
+}
+
+TEST_F(AudioMute, TheExitHandlerRunsWhenTheProcessEnds)
+{
+    const std::string probe = testing_support::BinaryDirectory() + "/AudioMuteExitProbe";
+    std::u16string commandLine = u"\"" + std::u16string(probe.begin(), probe.end()) + u"\"";
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process {};
+    ASSERT_TRUE(
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        ADD_FAILURE() << "the probe hangs at exit";
+    }
+    DWORD exitCode = 99;
+    EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode));
+    EXPECT_EQ(exitCode, 0u) << "1: the target was still known after exit; 2: nothing was patched";
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
