@@ -80,7 +80,7 @@ struct Request final : Object {
 
     std::mutex busy; // one call at a time drives the transfer
     std::unique_ptr<Transfer> transfer;
-    std::unique_ptr<CacheWriter> cache;
+    std::unique_ptr<platform::CacheWriter> cache;
     bool bodyEnded = false;
 };
 
