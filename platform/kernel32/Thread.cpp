@@ -116,9 +116,18 @@ void OnSuspendSignal(int, siginfo_t* info, void*)
         return;
     const int savedErrno = errno;
     SuspendCell& cell = *static_cast<SuspendCell*>(info->si_value.sival_ptr);
-    cell.parkings.fetch_add(1);
-    Futex(&cell.parkings, FUTEX_WAKE, INT_MAX, nullptr);
-    WaitWhileSuspended(cell);
+    // The thread clears parked before its last look at the count, and a suspender raises the count
+    // before it looks at parked: a suspend that comes while the thread is still leaving either
+    // finds it parked or is seen by it, and never waits for a signal that this handler blocks.
+    for (;;) {
+        cell.parked.store(1);
+        cell.parkings.fetch_add(1);
+        Futex(&cell.parkings, FUTEX_WAKE, INT_MAX, nullptr);
+        WaitWhileSuspended(cell);
+        cell.parked.store(0);
+        if (cell.count.load() == 0)
+            break;
+    }
     errno = savedErrno;
 }
 
@@ -397,7 +406,7 @@ extern "C" DWORD WINAPI SuspendThread(HANDLE hThread)
             return static_cast<DWORD>(-1);
         }
     } while (!cell.count.compare_exchange_weak(previous, previous + 1));
-    if (previous == 0) {
+    if (previous == 0 && !cell.parked.load()) {
         const int parkingsBefore = cell.parkings.load();
         if (!SendSuspendSignal(thread->m_tid, &cell) || !WaitUntilParked(thread->m_tid, cell, parkingsBefore)) {
             cell.count.fetch_sub(1);

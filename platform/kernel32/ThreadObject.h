@@ -18,11 +18,13 @@
 
 namespace platform {
 
-// A thread's suspend count, and how often its suspend handler has parked. Never freed, so that a
-// signal handler may use it however late the signal arrives.
+// A thread's suspend count, how often its suspend handler has parked, and whether the thread is
+// parked in that handler right now. Never freed, so that a signal handler may use it however late
+// the signal arrives.
 struct SuspendCell {
     std::atomic<int> count { 0 };
     std::atomic<int> parkings { 0 };
+    std::atomic<int> parked { 0 };
 };
 
 // What GetExitCodeThread reads: a thread of this process, or the main thread of a child.

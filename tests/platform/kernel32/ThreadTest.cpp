@@ -507,6 +507,17 @@ TEST(Suspend, ASuspendedSpinningThreadMakesNoProgressUntilResumedTwice)
     while (spinner.progress.load() == frozen)
         std::this_thread::yield();
     EXPECT_EQ(ResumeThread(thread.get()), 0u) << "a running thread";
+    // A suspend right after a resume finds the thread still leaving its parking place; it must
+    // hold the thread there at once.
+    for (int round = 0; round < 10; ++round) {
+        ASSERT_EQ(SuspendThread(thread.get()), 0u) << "round " << round;
+        ASSERT_EQ(ResumeThread(thread.get()), 1u) << "round " << round;
+        ASSERT_EQ(SuspendThread(thread.get()), 0u) << "round " << round;
+        const long held = spinner.progress.load();
+        Sleep(10);
+        EXPECT_EQ(spinner.progress.load(), held) << "round " << round;
+        ASSERT_EQ(ResumeThread(thread.get()), 1u) << "round " << round;
+    }
     spinner.quit = true;
     ASSERT_EQ(WaitForSingleObject(thread.get(), INFINITE), WAIT_OBJECT_0);
     EXPECT_EQ(SuspendThread(thread.get()), static_cast<DWORD>(-1)) << "an ended thread";
