@@ -1,0 +1,6 @@
+#include "DebugTrace.h"
+
+int DebugTrace(const WCHAR* format, ...)
+{
+    return 0;
+}
