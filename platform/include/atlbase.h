@@ -704,10 +704,13 @@ struct _ATL_OBJMAP_ENTRY {
         }
         return pCF->QueryInterface(riid, ppv);
     }
+    // A class object of its own for the class table, so that only references from outside the
+    // table keep the module locked.
     HRESULT RegisterClassObject(DWORD context, DWORD flags)
     {
         IUnknown* factory = nullptr;
-        HRESULT hr = GetClassObject(IID_IUnknown, reinterpret_cast<void**>(&factory));
+        HRESULT hr = pfnGetClassObject(
+            reinterpret_cast<void*>(pfnCreateInstance), IID_IUnknown, reinterpret_cast<void**>(&factory));
         if (FAILED(hr))
             return hr;
         hr = CoRegisterClassObject(*pclsid, factory, context, flags, &dwRegister);

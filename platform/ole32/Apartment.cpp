@@ -5,6 +5,7 @@
 #include "objbase.h"
 #include "ole2.h"
 #include "processthreadsapi.h"
+#include "winuser.h"
 
 #include <mutex>
 
@@ -61,6 +62,12 @@ HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit)
     }
     apartment.model = wanted;
     apartment.initCount = 1;
+    if (wanted == ThreadModel::SingleThreaded) {
+        // A single-threaded apartment is served through its thread's message queue, which exists
+        // from the start: what is posted to the thread before its loop runs is not lost.
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    }
     if (wanted == ThreadModel::Multithreaded) {
         std::lock_guard lock(g_multithreadedLock);
         ++g_multithreadedThreads;
