@@ -1,0 +1,13 @@
+// OLE controls: the connection-point and self-registration error codes.
+#pragma once
+
+#include "ocidl.h"
+#include "winerror.h"
+
+#define CONNECT_E_NOCONNECTION _HRESULT_TYPEDEF_(0x80040200L)
+#define CONNECT_E_ADVISELIMIT _HRESULT_TYPEDEF_(0x80040201L)
+#define CONNECT_E_CANNOTCONNECT _HRESULT_TYPEDEF_(0x80040202L)
+#define CONNECT_E_OVERRIDDEN _HRESULT_TYPEDEF_(0x80040203L)
+
+#define SELFREG_E_TYPELIB _HRESULT_TYPEDEF_(0x80040200L)
+#define SELFREG_E_CLASS _HRESULT_TYPEDEF_(0x80040201L)
