@@ -341,6 +341,14 @@ TEST_F(Engine, QueriesTheDocumentAsItIsAndEvaluatesScript)
     const EvaluateResult thrown = page.Evaluate("throw new Error('boom')");
     EXPECT_FALSE(thrown.ok);
     EXPECT_NE(thrown.error.find("boom"), std::string::npos) << thrown.error;
+
+    // With scripts off the page's own script never runs, yet the host still queries the document.
+    page.SetContentPolicy(Images::Load, Scripts::Disable);
+    Load(page, recorder, "popup.html");
+    const EvaluateResult ran = page.Evaluate("String(window.openResult)");
+    ASSERT_TRUE(ran.ok) << ran.error;
+    EXPECT_EQ(ran.value, "undefined");
+    EXPECT_EQ(page.QueryDocument()->title, "Pop-up opener");
 }
 
 TEST_F(Engine, SharesTheCookieJarWithWininetBothWays)
