@@ -1,6 +1,7 @@
 #include "Page.h"
 
 #include "CookieJar.h"
+#include "SiteIcon.h"
 #include "urlmon.h"
 
 #include <algorithm>
@@ -454,8 +455,10 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
             navigation.url = known->second;
             navigation.top = navigation.frame == target;
         }
-        if (navigation.top)
+        if (navigation.top) {
             QueryTitle();
+            CacheSiteIconOf(navigation.url);
+        }
         Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
     } else if (method == "Page.domContentEventFired") {
         QueryTitle();

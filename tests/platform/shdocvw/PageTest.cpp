@@ -373,6 +373,26 @@ TEST_F(Engine, SharesTheCookieJarWithWininetBothWays)
     EXPECT_NE(echoed.find("fromPage=chromium"), std::string::npos) << echoed;
 }
 
+TEST_F(Engine, PutsTheSiteIconIntoTheUrlCache)
+{
+    Recorder recorder;
+    Page& page = NewPage(recorder);
+    auto cached = [](const char16_t* url) {
+        DWORD size = 0;
+        return !GetUrlCacheEntryInfoW(url, nullptr, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+    };
+    EXPECT_FALSE(cached(u"http://shdocvw.test/favicon.ico"));
+    ASSERT_TRUE(page.Navigate("http://shdocvw.test/"));
+    ASSERT_TRUE(recorder.WaitFor("loaded top http://shdocvw.test/")) << Dump(recorder);
+    bool found = false;
+    for (int tries = 0; tries < 100 && !found; ++tries) {
+        found = cached(u"http://shdocvw.test/favicon.ico");
+        if (!found)
+            std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_TRUE(found);
+}
+
 TEST_F(Engine, TrustsTheRootsCertificatesWithoutIgnoringErrors)
 {
     struct Case {
