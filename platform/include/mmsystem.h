@@ -5,12 +5,14 @@
 // and the position (waveOutGetPosition) counts every byte played since the device was opened or
 // last reset. Only PCM formats are accepted.
 //
-// Notifications (WOM_OPEN, WOM_DONE, WOM_CLOSE) go to a function (CALLBACK_FUNCTION) or set an
-// event (CALLBACK_EVENT). WOM_OPEN comes from waveOutOpen and WOM_CLOSE from waveOutClose, on the
-// caller's thread; WOM_DONE comes from the device's own thread for played blocks, in the order they
-// were written, and from waveOutReset, on the caller's thread, for blocks it cut short. A callback
-// may call waveOutWrite, waveOutReset and waveOutClose on its own device. CALLBACK_WINDOW and
-// CALLBACK_THREAD are not supported (MMSYSERR_NOTSUPPORTED); looping (WHDR_BEGINLOOP) is ignored.
+// Notifications (WOM_OPEN, WOM_DONE, WOM_CLOSE) go to a function (CALLBACK_FUNCTION), set an event
+// (CALLBACK_EVENT) or are posted to a window (CALLBACK_WINDOW: MM_WOM_OPEN, MM_WOM_DONE and
+// MM_WOM_CLOSE with the device in wParam and, for MM_WOM_DONE, the header in lParam). WOM_OPEN
+// comes from waveOutOpen and WOM_CLOSE from waveOutClose, on the caller's thread; WOM_DONE comes
+// from the device's own thread for played blocks, in the order they were written, and from
+// waveOutReset, on the caller's thread, for blocks it cut short. A callback may call waveOutWrite,
+// waveOutReset and waveOutClose on its own device. CALLBACK_THREAD is not supported
+// (MMSYSERR_NOTSUPPORTED); looping (WHDR_BEGINLOOP) is ignored.
 // Every function may be called from any thread.
 #pragma once
 

@@ -401,6 +401,7 @@ private:
                 return false;
             }
             m_lockFd = lockFd;
+            m_owner = getpid();
             m_listen = listenFd;
             m_slot = candidate;
             if (FILE* counter = std::fopen(counterPath.c_str(), "we")) {
@@ -414,6 +415,8 @@ private:
 
     void ReleaseSlot()
     {
+        if (getpid() != m_owner)
+            return; // a forked child that exits leaves its parent's endpoint alone
         RunDirectoryLock runLock;
         unlink(SocketPath(m_slot).c_str());
         unlink(LockPath(m_slot).c_str());
@@ -644,7 +647,8 @@ private:
     }
 
     Slot m_slot = 0;
-    int m_lockFd = -1;
+    int m_lockFd = -1; // open for the life of the process: its lock is what holds the slot
+    pid_t m_owner = 0;
     int m_listen = -1;
     int m_epoll = -1;
     int m_wake = -1;

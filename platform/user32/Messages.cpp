@@ -267,7 +267,10 @@ bool DeliverSent(ThreadQueue& queue, std::shared_ptr<SentMessage> message)
 {
     {
         std::lock_guard lock(queue.m_mutex);
-        if (!queue.m_alive)
+        std::size_t bytes = message->copyData.size();
+        for (const auto& waiting : queue.m_sent)
+            bytes += waiting->copyData.size();
+        if (!queue.m_alive || queue.m_sent.size() >= kMaxSentMessages || bytes > kMaxSentBytes)
             return false;
         queue.m_sent.push_back(std::move(message));
         queue.m_newSince |= QS_SENDMESSAGE;

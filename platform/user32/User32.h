@@ -2,8 +2,9 @@
 // cross-process window protocol.
 //
 // Locks: the table lock guards every window and class; a queue's lock guards that queue. Neither
-// is held while a window procedure, a callback or an endpoint call runs, and the table lock is
-// never taken while a queue's lock is held.
+// is held while a window procedure, a callback or an endpoint call runs (the one exception: the
+// answer to another process's post is written under the queue's lock, see PostToQueue), and the
+// table lock is never taken while a queue's lock is held.
 #pragma once
 
 #include "windows.h"
@@ -168,7 +169,11 @@ std::shared_ptr<ThreadQueue> CurrentQueueShared();
 // can end this process.
 bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error, const std::function<void()>& accepted = {});
 inline constexpr std::size_t kMaxPostedMessages = 10000;
-// Hands a sent message to its window's thread; false (reply not run) when that thread has ended.
+// What may wait in one queue for its thread: a bound on what other processes can make it hold.
+inline constexpr std::size_t kMaxSentMessages = 10000;
+inline constexpr std::size_t kMaxSentBytes = 64 * 1024 * 1024;
+// Hands a sent message to its window's thread; false (reply not run) when that thread has ended
+// or its queue already holds as much as it may.
 bool DeliverSent(ThreadQueue& queue, std::shared_ptr<SentMessage> message);
 void RemoveWindowTimers(ThreadQueue& queue, HWND hwnd);
 void RemoveWindowMessages(ThreadQueue& queue, HWND hwnd);

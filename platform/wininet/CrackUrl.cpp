@@ -167,12 +167,17 @@ extern "C" BOOL WINAPI InternetCanonicalizeUrlW(
     if (dwFlags & ICU_NO_ENCODE) {
         result = head;
     } else {
-        for (char16_t c : head) {
-            if (!IsUnsafe(c, dwFlags)) {
-                result += c;
+        for (size_t i = 0; i < head.size(); ++i) {
+            if (!IsUnsafe(head[i], dwFlags)) {
+                result += head[i];
                 continue;
             }
-            for (unsigned char byte : platform::ToUtf8(std::u16string_view(&c, 1))) {
+            // A surrogate pair is one character, escaped as the four bytes of its UTF-8 form.
+            const bool pair = head[i] >= 0xD800 && head[i] < 0xDC00 && i + 1 < head.size() && head[i + 1] >= 0xDC00
+                && head[i + 1] < 0xE000;
+            const std::u16string_view character(head.data() + i, pair ? 2 : 1);
+            i += pair ? 1 : 0;
+            for (unsigned char byte : platform::ToUtf8(character)) {
                 const char digits[] = "0123456789ABCDEF";
                 result += u'%';
                 result += static_cast<char16_t>(digits[byte >> 4]);

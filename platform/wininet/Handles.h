@@ -18,8 +18,10 @@
 
 namespace wininet {
 
+// WinINet's defaults, in milliseconds. Connect and receive bound every transfer; the send time-out
+// and the retry count are kept for InternetQueryOptionW only, as requests here are small and a
+// failed connection is not tried again.
 struct Timeouts {
-    // WinINet's defaults, in milliseconds.
     DWORD connect = 60000;
     DWORD send = 30000;
     DWORD receive = 30000;
@@ -49,7 +51,6 @@ struct Session final : Object {
     {
     }
     std::string agent;
-    DWORD accessType = INTERNET_OPEN_TYPE_PRECONFIG;
     platform::ProxySetting proxy; // fixed when the session is opened, as WinINet reads it then
 };
 
@@ -80,7 +81,7 @@ struct Request final : Object {
 
     std::mutex busy; // one call at a time drives the transfer
     std::unique_ptr<Transfer> transfer;
-    std::unique_ptr<CacheWriter> cache;
+    std::unique_ptr<platform::CacheWriter> cache;
     bool bodyEnded = false;
 };
 

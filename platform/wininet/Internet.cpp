@@ -119,8 +119,8 @@ bool HasHeader(const std::vector<std::string>& lines, const char* name)
 Url RequestUrl(const Request& request)
 {
     const Connection& connection = *request.connection;
-    const bool secure = (request.flags & INTERNET_FLAG_SECURE) || (connection.flags & INTERNET_FLAG_SECURE)
-        || connection.port == INTERNET_DEFAULT_HTTPS_PORT;
+    // As in WinINet, only the flag makes a request secure; port 443 alone does not.
+    const bool secure = (request.flags & INTERNET_FLAG_SECURE) || (connection.flags & INTERNET_FLAG_SECURE);
     Url url;
     url.nScheme = secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP;
     url.scheme = secure ? "https" : "http";
@@ -197,8 +197,8 @@ DWORD Send(Request& request, const std::vector<std::string>& extraHeaders, const
             request.transfer = std::move(transfer);
             if (method == "GET" && request.transfer->Status() == 200
                 && !(request.flags & INTERNET_FLAG_NO_CACHE_WRITE)) {
-                request.cache = CacheWriter::Begin(url.Text(), request.transfer->Head());
-                if (CacheWriter* cache = request.cache.get())
+                request.cache = platform::CacheWriter::Begin(url.Text(), request.transfer->Head());
+                if (platform::CacheWriter* cache = request.cache.get())
                     request.transfer->SetBodyObserver(
                         [cache](const char* data, size_t size) { cache->Write(data, size); });
             }
@@ -399,7 +399,6 @@ extern "C" HINTERNET WINAPI InternetOpenW(
 {
     auto session = std::make_shared<Session>();
     session->agent = lpszAgent ? Utf8(lpszAgent) : std::string();
-    session->accessType = dwAccessType;
     switch (dwAccessType) {
     case INTERNET_OPEN_TYPE_PRECONFIG:
     case INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY:

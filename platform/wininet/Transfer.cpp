@@ -117,6 +117,9 @@ DWORD Transfer::Start(const TransferRequest& request, const std::atomic<bool>& c
 DWORD Transfer::Read(char* buffer, size_t size, size_t& read, const std::atomic<bool>& cancelled)
 {
     read = 0;
+    // A stopped thread gets no more bytes, not even those already here.
+    if (cancelled.load() || platform::IsStopRequested())
+        return ERROR_INTERNET_OPERATION_CANCELLED;
     if (m_bodyOffset == m_body.size() && !m_done) {
         m_body.clear();
         m_bodyOffset = 0;

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <unistd.h>
 
-namespace wininet {
+namespace platform {
 
 namespace fs = std::filesystem;
 
@@ -46,8 +46,8 @@ std::string FileNameOf(const std::string& url)
 
 std::string CanonicalUrl(const std::string& url)
 {
-    Url parsed;
-    return ParseUrl(platform::FromUtf8(url), parsed) == 0 ? parsed.Text() : url;
+    wininet::Url parsed;
+    return wininet::ParseUrl(FromUtf8(url), parsed) == 0 ? parsed.Text() : url;
 }
 
 }
@@ -58,7 +58,7 @@ std::unique_ptr<CacheWriter> CacheWriter::Begin(const std::string& url, const st
     writer->m_url = CanonicalUrl(url);
     writer->m_head = head;
     const std::string key = KeyOf(writer->m_url);
-    const fs::path folder = fs::path(platform::RootPath("cache")) / key;
+    const fs::path folder = fs::path(RootPath("cache")) / key;
     std::error_code error;
     fs::create_directories(folder, error);
     writer->m_final = (folder / FileNameOf(writer->m_url)).string();
@@ -98,7 +98,7 @@ void CacheWriter::Commit()
     fs::rename(m_temporary, m_final, error);
     if (error)
         return;
-    const std::string entryFile = platform::RootPath("cache/" + KeyOf(m_url) + ".entry");
+    const std::string entryFile = RootPath("cache/" + KeyOf(m_url) + ".entry");
     const std::string temporary = entryFile + ".part" + std::to_string(getpid());
     {
         std::ofstream entry(temporary, std::ios::binary | std::ios::trunc);
@@ -113,7 +113,7 @@ void CacheWriter::Commit()
 std::optional<CacheEntry> FindCacheEntry(const std::string& url)
 {
     const std::string canonical = CanonicalUrl(url);
-    std::ifstream file(platform::RootPath("cache/" + KeyOf(canonical) + ".entry"), std::ios::binary);
+    std::ifstream file(RootPath("cache/" + KeyOf(canonical) + ".entry"), std::ios::binary);
     CacheEntry entry;
     std::string size;
     if (!std::getline(file, entry.url) || entry.url != canonical || !std::getline(file, entry.localFile)
@@ -156,7 +156,7 @@ extern "C" BOOL WINAPI GetUrlCacheEntryInfoW(
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const auto entry = wininet::FindCacheEntry(platform::ToUtf8(platform::WideView(lpszUrlName)));
+    const auto entry = platform::FindCacheEntry(platform::ToUtf8(platform::WideView(lpszUrlName)));
     if (!entry) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;

@@ -1,6 +1,7 @@
 #include "mmsystem.h"
 
 #include "synchapi.h"
+#include "winuser.h"
 
 #include <atomic>
 #include <chrono>
@@ -63,6 +64,9 @@ public:
                 reinterpret_cast<HDRVR>(device), message, m_instance, parameter, 0);
         else if (m_type == CALLBACK_EVENT)
             SetEvent(reinterpret_cast<HANDLE>(m_callback));
+        else if (m_type == CALLBACK_WINDOW && m_callback)
+            PostMessageW(reinterpret_cast<HWND>(m_callback), message, reinterpret_cast<WPARAM>(device),
+                static_cast<LPARAM>(parameter));
     }
 
 private:
@@ -269,10 +273,13 @@ extern "C" MMRESULT WINAPI waveOutOpen(
     if (fdwOpen & ~knownFlags)
         return MMSYSERR_INVALFLAG;
     const DWORD callbackType = fdwOpen & CALLBACK_TYPEMASK;
-    if (callbackType == CALLBACK_WINDOW || callbackType == CALLBACK_THREAD)
+    if (callbackType == CALLBACK_THREAD)
         return MMSYSERR_NOTSUPPORTED;
-    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION && callbackType != CALLBACK_EVENT)
+    if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION && callbackType != CALLBACK_EVENT
+        && callbackType != CALLBACK_WINDOW)
         return MMSYSERR_INVALFLAG;
+    if (callbackType == CALLBACK_WINDOW && dwCallback && !IsWindow(reinterpret_cast<HWND>(dwCallback)))
+        return MMSYSERR_INVALPARAM;
     if (uDeviceID != 0 && uDeviceID != WAVE_MAPPER)
         return MMSYSERR_BADDEVICEID;
     const bool query = fdwOpen & WAVE_FORMAT_QUERY;

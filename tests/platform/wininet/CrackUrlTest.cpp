@@ -182,6 +182,7 @@ TEST(InternetCanonicalizeUrl, DecodesEncodesAndResolvesAsTheFlagsSay)
         { u"http://host/a b<c>", ICU_ENCODE_SPACES_ONLY, u"http://host/a%20b<c>" },
         { u"http://host/100%", 0, u"http://host/100%" },
         { u"http://host/100%", ICU_ENCODE_PERCENT, u"http://host/100%25" },
+        { u"http://host/\u00e9\U0001F600", 0, u"http://host/%C3%A9%F0%9F%98%80" },
     };
     for (const auto& test : cases) {
         WCHAR buffer[256] = {};

@@ -70,11 +70,11 @@ int UnusedPort()
     return ntohs(address.sin_port);
 }
 
-std::string QueryText(HINTERNET request, DWORD level)
+std::string QueryText(HINTERNET request, DWORD level, DWORD* index = nullptr)
 {
     char buffer[4096] = {};
     DWORD length = sizeof buffer;
-    if (!HttpQueryInfoA(request, level, buffer, &length, nullptr))
+    if (!HttpQueryInfoA(request, level, buffer, &length, index))
         return "<error " + std::to_string(GetLastError()) + ">";
     return std::string(buffer, length);
 }
@@ -255,6 +255,14 @@ TEST_F(WininetHttp, CookiesAreStoredAndSentUnlessARequestSaysNo)
 
     HINTERNET set = OpenUrl(session, "http://demoweb.test/cookies/redirect");
     ASSERT_NE(set, nullptr);
+    // Repeated headers are reached through the index, which each success moves on.
+    DWORD index = 0;
+    EXPECT_EQ(QueryText(set, HTTP_QUERY_SET_COOKIE, &index), "session=abc123; Path=/");
+    EXPECT_EQ(QueryText(set, HTTP_QUERY_SET_COOKIE, &index), "secret=hidden; Path=/; HttpOnly");
+    EXPECT_EQ(index, 2u);
+    index = 6;
+    EXPECT_EQ(QueryText(set, HTTP_QUERY_SET_COOKIE, &index), "<error 12150>");
+    EXPECT_EQ(index, 6u);
     WCHAR cookies[512] = {};
     size = 512;
     ASSERT_TRUE(InternetGetCookieW(u"http://demoweb.test/cookies/x", nullptr, cookies, &size));
@@ -427,7 +435,8 @@ TEST_F(WininetHttp, AStoppedThreadsTransferIsCancelled)
 TEST_F(WininetHttp, ClosingTheSessionCancelsAReadOnAnotherThread)
 {
     HINTERNET session = OpenSession();
-    HINTERNET endless = OpenUrl(session, "http://demoweb.test/hostile/endless");
+    // A body whose next byte is two seconds away, so that the read is waiting when the close comes.
+    HINTERNET endless = OpenUrl(session, "http://demoweb.test/hostile/drip");
     ASSERT_NE(endless, nullptr);
     EndlessRead read { endless };
     std::thread reader([&] { ReadEndlessBody(&read); });

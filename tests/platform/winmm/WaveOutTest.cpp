@@ -107,7 +107,7 @@ TEST(WaveOut, OpenChecksDeviceFormatAndFlags)
             },
             CALLBACK_NULL, WAVERR_BADFORMAT },
         { "unknown flag", 0, [](WAVEFORMATEX&) {}, 0x00100000, MMSYSERR_INVALFLAG },
-        { "window callback", 0, [](WAVEFORMATEX&) {}, CALLBACK_WINDOW, MMSYSERR_NOTSUPPORTED },
+        { "thread callback", 0, [](WAVEFORMATEX&) {}, CALLBACK_THREAD, MMSYSERR_NOTSUPPORTED },
     };
     for (const Case& c : cases) {
         WAVEFORMATEX format = Pcm();
@@ -124,6 +124,9 @@ TEST(WaveOut, OpenChecksDeviceFormatAndFlags)
     const WAVEFORMATEX format = Pcm();
     EXPECT_EQ(waveOutOpen(nullptr, 0, &format, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_INVALPARAM));
     EXPECT_EQ(waveOutOpen(nullptr, 0, nullptr, 0, 0, WAVE_FORMAT_QUERY), static_cast<MMRESULT>(MMSYSERR_INVALPARAM));
+    EXPECT_EQ(waveOutOpen(nullptr, 0, &format, 0x7654, 0, CALLBACK_WINDOW | WAVE_FORMAT_QUERY),
+        static_cast<MMRESULT>(MMSYSERR_INVALPARAM))
+        << "a window callback to no window";
     EXPECT_EQ(waveOutGetNumDevs(), 1u);
 }
 
@@ -299,6 +302,41 @@ TEST(WaveOut, AnEventCallbackIsSetForEveryNotification)
     EXPECT_EQ(waveOutClose(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "WOM_CLOSE";
     EXPECT_TRUE(CloseHandle(event));
+}
+
+TEST(WaveOut, AWindowCallbackGetsEachNotificationPosted)
+{
+    WNDCLASSW windowClass {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.lpszClassName = u"WaveOutTestWindow";
+    ASSERT_NE(RegisterClassW(&windowClass), 0);
+    const HWND window
+        = CreateWindowExW(0, windowClass.lpszClassName, u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    const WAVEFORMATEX format = Pcm();
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, 0, &format, reinterpret_cast<DWORD_PTR>(window), 0, CALLBACK_WINDOW),
+        static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    Block block(320);
+    ASSERT_EQ(waveOutPrepareHeader(device, &block.header, sizeof(WAVEHDR)), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_EQ(waveOutWrite(device, &block.header, sizeof(WAVEHDR)), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+
+    // A timer ends the wait should a notification never come.
+    SetTimer(window, 1, 10000, nullptr);
+    std::vector<MSG> notifications;
+    MSG message;
+    while (notifications.size() < 2 && GetMessageW(&message, window, 0, 0) > 0 && message.message != WM_TIMER)
+        notifications.push_back(message);
+    ASSERT_EQ(notifications.size(), 2u);
+    EXPECT_EQ(notifications[0].message, static_cast<UINT>(MM_WOM_OPEN));
+    EXPECT_EQ(notifications[1].message, static_cast<UINT>(MM_WOM_DONE));
+    EXPECT_EQ(notifications[1].wParam, reinterpret_cast<WPARAM>(device));
+    EXPECT_EQ(notifications[1].lParam, reinterpret_cast<LPARAM>(&block.header));
+
+    EXPECT_EQ(waveOutClose(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_TRUE(PeekMessageW(&message, window, MM_WOM_CLOSE, MM_WOM_CLOSE, PM_REMOVE));
+    EXPECT_EQ(message.wParam, reinterpret_cast<WPARAM>(device));
+    EXPECT_TRUE(DestroyWindow(window));
 }
 
 TEST(WaveOut, BadHandlesAndHeadersAreRefused)

@@ -1,9 +1,12 @@
-// The URL cache under WINROOT/cache: one entry per URL, an entry file "<key>.entry" (the URL,
-// the local file's path and the response head) beside the body in "<key>/<file name>". Entries
-// are written whole or not at all, so several processes may share the cache.
+// The URL cache under WINROOT/cache, kept by libwininet.so for WinINet's requests and for the
+// hidden browser's responses alike: one entry per URL, an entry file "<key>.entry" (the URL, the
+// local file's path and the response head) beside the body in "<key>/<file name>". Entries are
+// written whole or not at all, so several processes and threads may share the cache.
 //
-// A CacheWriter collects one response's body as it streams and commits the entry when the body
-// has ended; a body past kMaxCacheBody bytes, or a writer dropped early, leaves no entry.
+// A CacheWriter (used by one thread) collects one response's body as it streams and commits the
+// entry when the body has ended; a body past kMaxCacheBody bytes, or a writer dropped early,
+// leaves no entry. URLs are compared in their canonical form (lower-case host, no default port,
+// no fragment).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +15,7 @@
 #include <optional>
 #include <string>
 
-namespace wininet {
+namespace platform {
 
 constexpr std::uint64_t kMaxCacheBody = 64 * 1024 * 1024;
 

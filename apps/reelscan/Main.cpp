@@ -1,0 +1,199 @@
+// reelscan [options] URL: asks ReelscanProxy for the videos of one page and prints each as it
+// arrives. Callbacks come on threads of the proxy, possibly several at once and even after
+// RequestURL has returned, so all output goes through one lock, and the state they share is never
+// freed: once the request is over the lock is taken for good and the process ends around any
+// callback still on its way.
+#include "Options.h"
+#include "ReelscanProxy.h"
+#include "VideoText.h"
+#include "windows.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+enum ExitStatus { kFound = 0, kNothingFound = 1, kBadUsage = 2, kInterrupted = 130 };
+
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+
+struct Session {
+    RequestOptions options;
+    bool progressOnTerminal = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    std::mutex mutex; // guards what follows, standard output and standard error
+    std::condition_variable requestOver;
+    bool over = false;
+    bool progressShown = false;
+    bool interrupted = false;
+    int printed = 0;
+    std::set<FoundVideo> seen;
+};
+
+Session* g_session = nullptr;
+
+std::string Utf8(const char16_t* text)
+{
+    if (!text || !*text)
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string narrow(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(size - 1));
+    return narrow;
+}
+
+std::u16string Wide(const std::string& text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1)
+        return {};
+    std::u16string wide(static_cast<size_t>(size), u'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
+    wide.resize(static_cast<size_t>(size - 1));
+    return wide;
+}
+
+// Called with the session's lock held.
+void ClearProgress(Session& session)
+{
+    if (session.progressShown) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        session.progressShown = false;
+    }
+}
+
+int32_t OnVideoReceived(const char16_t* title, const char16_t* type, const char16_t* url, const char16_t* href,
+    const char16_t* cookie, const char16_t* referrer, const char16_t* icon, int32_t length, int32_t* stop)
+{
+    Session& session = *g_session;
+    FoundVideo video { Utf8(title), Utf8(type), Utf8(url), Utf8(href), Utf8(cookie), Utf8(icon), length };
+    const std::lock_guard lock(session.mutex);
+    const bool first = session.options.stopping == Stopping::FirstVideo;
+    if (session.over || (first && session.printed > 0)) {
+        *stop = first;
+        return 0;
+    }
+    if (session.options.repeats == Repeats::Drop && !session.seen.insert(video).second)
+        return 0;
+    ClearProgress(session);
+    const std::string text = session.options.form == OutputForm::JsonLines ? JsonLine(video) : ReadableBlock(video);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    ++session.printed;
+    *stop = first;
+    return 0;
+}
+
+// On a terminal: "reelscan: working, 12 s, 2 videos" on standard error until the request is over.
+void ShowProgress(Session& session)
+{
+    std::unique_lock lock(session.mutex);
+    while (!session.requestOver.wait_for(lock, kProgressInterval, [&session] { return session.over; })) {
+        const auto seconds
+            = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - session.start)
+                  .count();
+        std::fprintf(stderr, "\rreelscan: working, %lld s, %d video%s\033[K", static_cast<long long>(seconds),
+            session.printed, session.printed == 1 ? "" : "s");
+        std::fflush(stderr);
+        session.progressShown = true;
+    }
+    ClearProgress(session);
+}
+
+// Ctrl-C and SIGTERM end the request through UnInitialize, which also ends CmdReelscan.
+void WatchSignals(sigset_t signals)
+{
+    int signal = 0;
+    if (sigwait(&signals, &signal) != 0)
+        return;
+    {
+        const std::lock_guard lock(g_session->mutex);
+        g_session->interrupted = true;
+    }
+    UnInitialize();
+}
+
+std::filesystem::path CompanionBesideUs()
+{
+    WCHAR module[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    return std::filesystem::path(Utf8(module)).parent_path() / "CmdReelscan.exe";
+}
+
+int RunRequest(const RequestOptions& options)
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    g_session = new Session;
+    Session& session = *g_session;
+    session.options = options;
+    session.progressOnTerminal = isatty(STDERR_FILENO);
+    std::thread(WatchSignals, signals).detach();
+
+    const std::u16string url = Wide(options.url);
+    Initialize(OnVideoReceived);
+    std::thread progress;
+    if (session.progressOnTerminal)
+        progress = std::thread(ShowProgress, std::ref(session));
+    RequestURL(url.c_str(), options.timeoutMilliseconds);
+    UnInitialize();
+    {
+        const std::lock_guard lock(session.mutex);
+        session.over = true;
+    }
+    session.requestOver.notify_all();
+    if (progress.joinable())
+        progress.join();
+
+    // Taken for good: a callback still on its way finds the request over and prints nothing.
+    session.mutex.lock();
+    if (session.printed > 0)
+        return kFound;
+    if (session.interrupted) {
+        std::fputs("reelscan: interrupted\n", stderr);
+        return kInterrupted;
+    }
+    // Without its companion the proxy returns at once; say why nothing came.
+    const std::filesystem::path companion = CompanionBesideUs();
+    std::error_code error;
+    if (!std::filesystem::exists(companion, error)) {
+        std::fprintf(stderr, "reelscan: %s is missing; it must lie beside reelscan\n", companion.string().c_str());
+        return kBadUsage;
+    }
+    std::fprintf(stderr, "reelscan: no video found on %s\n", options.url.c_str());
+    return kNothingFound;
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    const Command command = ParseCommandLine(argc, argv);
+    if (std::holds_alternative<ShowHelp>(command)) {
+        std::fputs(kHelpText, stdout);
+        return kFound;
+    }
+    if (const auto* error = std::get_if<UsageError>(&command)) {
+        std::fprintf(stderr, "reelscan: %s\nTry 'reelscan --help' for more.\n", error->message.c_str());
+        return kBadUsage;
+    }
+    return RunRequest(std::get<RequestOptions>(command));
+}

@@ -1,0 +1,250 @@
+// reelscan as a user runs it: a real process in a directory of its own beside the stand-in
+// CmdReelscan.exe (see tests/proxy/StandInCompanion.cpp), whose URL names the records it sends.
+#include "CmdReelscanWindow.h"
+#include "TestRoot.h"
+#include "windows.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr auto kPatience = std::chrono::seconds(60);
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+enum class Companion { Beside, Missing };
+enum class ErrorStream { Pipe, Terminal };
+enum class Interrupt { Never, AfterFirstOutput };
+
+// Copies reelscan (and the stand-in, unless missing) into a directory of the test's root.
+fs::path MakeAppDirectory(Companion companion)
+{
+    const fs::path directory
+        = fs::path(testing_support::TestRoot()) / (companion == Companion::Beside ? "app" : "app-alone");
+    fs::create_directories(directory);
+    fs::copy_file(REELSCAN_PROGRAM, directory / "reelscan", fs::copy_options::overwrite_existing);
+    if (companion == Companion::Beside)
+        fs::copy_file(STANDIN_COMPANION, directory / "CmdReelscan.exe", fs::copy_options::overwrite_existing);
+    return directory;
+}
+
+// Runs reelscan with the arguments, collecting both outputs; a run that outlasts kPatience is
+// killed and fails the test.
+Outcome RunReelscan(Companion companion, std::vector<std::string> arguments,
+    ErrorStream errorStream = ErrorStream::Pipe, Interrupt interrupt = Interrupt::Never)
+{
+    const fs::path program = MakeAppDirectory(companion) / "reelscan";
+    arguments.insert(arguments.begin(), program.string());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    // The copies lost the build's $ORIGIN, so the libraries are found through the search path.
+    setenv("LD_LIBRARY_PATH", PLATFORM_LIBRARIES, 1);
+
+    int out[2], err[2];
+    EXPECT_EQ(pipe(out), 0);
+    if (errorStream == ErrorStream::Terminal) {
+        err[0] = posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(err[0], 0);
+        EXPECT_EQ(grantpt(err[0]), 0);
+        EXPECT_EQ(unlockpt(err[0]), 0);
+        err[1] = open(ptsname(err[0]), O_RDWR | O_NOCTTY);
+    } else {
+        EXPECT_EQ(pipe(err), 0);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    Outcome outcome;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << program;
+        return outcome;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    pollfd fds[2] = { { out[0], POLLIN, 0 }, { err[0], POLLIN, 0 } };
+    std::string* sinks[2] = { &outcome.out, &outcome.err };
+    int open = 2;
+    int status = 0;
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(fds, 2, 100) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buffer[4096];
+            const ssize_t got = read(fds[i].fd, buffer, sizeof(buffer));
+            if (got > 0) {
+                if (i == 0 && interrupt == Interrupt::AfterFirstOutput && outcome.out.empty())
+                    kill(pid, SIGINT);
+                sinks[i]->append(buffer, static_cast<size_t>(got));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    if (open > 0) {
+        ADD_FAILURE() << "reelscan did not end; killed";
+        kill(pid, SIGKILL);
+    }
+    waitpid(pid, &status, 0);
+    close(out[0]);
+    close(err[0]);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text)
+{
+    std::vector<nlohmann::json> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+const std::string kClip = "send=caf%E9|icon.ico|C=1|http://page|http://media/clip.flv|flv|1234567";
+const std::string kOther = "send=Other||||http://media/other.mp4|mp4|0";
+
+std::string StandInUrl(const std::vector<std::string>& actions)
+{
+    std::string url = "http://standin.invalid/?";
+    for (const std::string& action : actions)
+        url += (url.back() == '?' ? "" : "~") + action;
+    return url;
+}
+
+class Reelscan : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        // Shorter than the stand-in's own lifetime, so that only reelscan's ending of it counts.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (FindWindowW(CMDREELSCAN_WND_CLASS, nullptr) && std::chrono::steady_clock::now() < deadline)
+            Sleep(20);
+        EXPECT_FALSE(FindWindowW(CMDREELSCAN_WND_CLASS, nullptr)) << "reelscan leaves CmdReelscan running";
+    }
+};
+
+}
+
+TEST_F(Reelscan, JsonPrintsEveryRecordAsOneObjectPerLine)
+{
+    const Outcome outcome
+        = RunReelscan(Companion::Beside, { "--json", "--timeout", "1.5", StandInUrl({ kClip, kClip, kOther }) });
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const std::vector<nlohmann::json> lines = JsonLines(outcome.out);
+    ASSERT_EQ(lines.size(), 3u) << outcome.out;
+    const nlohmann::json clip = lines[0]["title"] == "Other" ? lines[1] : lines[0];
+    EXPECT_EQ(
+        clip, nlohmann::json::parse(R"({"title":"café","type":"flv","length":1234567,"url":"http://media/clip.flv",
+        "href":"http://page","cookie":"C=1","icon":"icon.ico"})"));
+}
+
+TEST_F(Reelscan, UniqueDropsRepeatsAndFirstStopsAtOne)
+{
+    const Outcome unique = RunReelscan(
+        Companion::Beside, { "--json", "--unique", "--timeout", "1.5", StandInUrl({ kClip, kClip, kOther, kClip }) });
+    EXPECT_EQ(unique.status, 0) << unique.err;
+    EXPECT_EQ(JsonLines(unique.out).size(), 2u) << unique.out;
+
+    // A time-out of ten minutes: only the stop flag can end this run in time.
+    const Outcome first = RunReelscan(
+        Companion::Beside, { "--first", "--json", "--timeout", "600", StandInUrl({ kClip, kOther, kOther }) });
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(JsonLines(first.out).size(), 1u) << first.out;
+}
+
+TEST_F(Reelscan, ReadableBlockNamesEveryField)
+{
+    const Outcome outcome = RunReelscan(Companion::Beside, { "--first", StandInUrl({ kClip }) });
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.out,
+        "Title:  café\nType:   flv\nSize:   1.2 MiB (1234567 bytes)\nMedia:  http://media/clip.flv\n"
+        "Page:   http://page\nCookie: C=1\nIcon:   icon.ico\n\n");
+    EXPECT_EQ(outcome.err, "") << "no progress display off a terminal";
+}
+
+TEST_F(Reelscan, NothingFoundAndMissingCompanionHaveTheirOwnStatus)
+{
+    const Outcome none = RunReelscan(Companion::Beside, { "--timeout", "1.2", StandInUrl({}) });
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("no video found on http://standin.invalid/"), std::string::npos) << none.err;
+
+    // Without CmdReelscan the request returns at once, whatever the time-out.
+    const Outcome missing = RunReelscan(Companion::Missing, { "--timeout", "600", StandInUrl({ kClip }) });
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("CmdReelscan.exe is missing"), std::string::npos) << missing.err;
+}
+
+TEST_F(Reelscan, BadUsageExitsWithTwo)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        const char* message;
+    } cases[] = {
+        { "no URL", {}, "no URL given" },
+        { "unknown option", { "--fast", "http://a/" }, "unknown option '--fast'" },
+        { "two URLs", { "http://a/", "http://b/" }, "one too many" },
+        { "not a URL", { "youtube" }, "'youtube' is not a URL" },
+        { "time-out without value", { "http://a/", "--timeout" }, "--timeout needs" },
+        { "time-out of zero", { "--timeout", "0", "http://a/" }, "above 0, not '0'" },
+        { "time-out not a number", { "--timeout", "soon", "http://a/" }, "not 'soon'" },
+    };
+    for (const auto& test : cases) {
+        const Outcome outcome = RunReelscan(Companion::Beside, test.arguments);
+        EXPECT_EQ(outcome.status, 2) << test.name;
+        EXPECT_NE(outcome.err.find(test.message), std::string::npos) << test.name << ": " << outcome.err;
+        EXPECT_NE(outcome.err.find("Try 'reelscan --help'"), std::string::npos) << test.name;
+    }
+    const Outcome help = RunReelscan(Companion::Beside, { "--help" });
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: reelscan [options] URL", 0), 0u) << help.out;
+}
+
+TEST_F(Reelscan, ProgressShowsOnATerminal)
+{
+    const Outcome outcome = RunReelscan(
+        Companion::Beside, { "--json", "--timeout", "1.5", StandInUrl({ kClip }) }, ErrorStream::Terminal);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(JsonLines(outcome.out).size(), 1u);
+    EXPECT_NE(outcome.err.find("reelscan: working, 1 s, 1 video"), std::string::npos) << outcome.err;
+}
+
+// Ctrl-C ends the request, and CmdReelscan with it (the fixture checks that it is gone).
+TEST_F(Reelscan, InterruptEndsTheRequestAndCmdReelscan)
+{
+    const Outcome outcome = RunReelscan(Companion::Beside, { "--json", "--timeout", "600", StandInUrl({ kClip }) },
+        ErrorStream::Pipe, Interrupt::AfterFirstOutput);
+    EXPECT_EQ(outcome.status, 0) << "a video was found before the interrupt";
+    EXPECT_EQ(JsonLines(outcome.out).size(), 1u);
+}

@@ -1,0 +1,16 @@
+# cmake -DLIBRARY=<path> -P Exports.cmake: fails unless the library defines exactly the three
+# exports of ReelscanProxy.h among its dynamic symbols.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm cannot read ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+if(NOT names STREQUAL "Initialize;RequestURL;UnInitialize")
+  message(FATAL_ERROR "libReelscanProxy.so exports: ${names}")
+endif()
