@@ -1,0 +1,115 @@
+// One page of the hidden browser: a Chromium target in a browser context of its own, sized as
+// asked, sending the process's user agent, sharing the process's cookie jar with WinINet (the
+// jar's cookies go into the context before each navigation; cookies that responses set come back
+// into the jar as the responses arrive), and reporting every request it makes.
+//
+// Threads: every member may be called from any thread. Navigate, Stop and mouse input only send;
+// they never wait for the page. Queries (Evaluate, QueryDocument) wait for the page's answer until
+// their deadline, and block only their caller: a page that loops in script or never finishes
+// loading holds up nothing else. PageEvents are called on the connection's dispatch thread, one
+// at a time, and must not block; after the Page is destroyed none is called.
+//
+// Failure: when Chromium dies, pending queries fail, the page raises no further event, and the
+// next Navigate makes the page afresh in a new Chromium. Create fails with a reason.
+#pragma once
+
+#include "Browser.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace shdocvw {
+
+enum class Images { Load, Block };
+enum class Scripts { Run, Disable };
+enum class PopupDecision { Allow, Cancel };
+enum class MouseAction { Move, LeftDown, LeftUp };
+
+struct PageOptions {
+    int width = 800;
+    int height = 600;
+    Images images = Images::Load;
+    Scripts scripts = Scripts::Run;
+};
+
+// The frame that navigates: its DevTools id and whether it is the top-level page.
+struct FrameNavigation {
+    std::string frame;
+    std::string url;
+    bool top = false;
+};
+
+class PageEvents {
+public:
+    virtual ~PageEvents() = default;
+    // A document request is about to go out (BeforeNavigate2).
+    virtual void OnNavigationStarting(const FrameNavigation& navigation) = 0;
+    // The frame's new document is committed (NavigateComplete2).
+    virtual void OnNavigationCommitted(const FrameNavigation& navigation) = 0;
+    // The frame's document and its subresources have loaded (DocumentComplete; the top frame last).
+    virtual void OnDocumentLoaded(const FrameNavigation& navigation) = 0;
+    virtual void OnTitleChanged(const std::string& title) = 0;
+    // The page called window.open(url); it waits (blocked in that call) for DecidePopup(id, ...).
+    virtual void OnPopupRequested(const std::string& id, const std::string& url) = 0;
+};
+
+struct Rect {
+    double left = 0;
+    double top = 0;
+    double right = 0;
+    double bottom = 0;
+};
+
+struct Element {
+    std::string tag; // lower case: "object", "applet", "embed"
+    Rect bounds; // in the page's client coordinates (CSS pixels of the viewport)
+};
+
+// The document as it is at the moment of the query.
+struct DocumentState {
+    std::string title;
+    std::string url;
+    std::string contentType; // "text/html" for a page; a media file's own type otherwise
+    std::vector<Element> applets; // object and applet elements, in document order
+    std::vector<Element> embeds;
+};
+
+struct EvaluateResult {
+    bool ok = false;
+    Json value; // the expression's value, as JSON
+    std::string error;
+};
+
+class Page {
+public:
+    // events (may be null) must outlive the page; requests go to it and to the process's hook.
+    static std::unique_ptr<Page> Create(
+        const PageOptions& options, PageEvents* events, RequestObserver* requests, std::string& error);
+    ~Page();
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
+
+    // Starts a navigation of the top-level page; false when Chromium cannot be reached.
+    bool Navigate(const std::string& url);
+    void Stop();
+    void Resize(int width, int height);
+    // Images and scripts as the host wants them from the next navigation on.
+    void SetContentPolicy(Images images, Scripts scripts);
+    void DecidePopup(const std::string& id, PopupDecision decision);
+    void Mouse(MouseAction action, int x, int y);
+
+    EvaluateResult Evaluate(const std::string& expression, std::chrono::milliseconds deadline = kDefaultDeadline);
+    std::optional<DocumentState> QueryDocument(std::chrono::milliseconds deadline = kDefaultDeadline);
+
+    // The DevTools id of the page's target (the id of its top-level frame), for logs and tests.
+    std::string TargetId() const;
+
+private:
+    Page() = default;
+    struct Core;
+    std::shared_ptr<Core> m_core;
+};
+
+}
