@@ -1,11 +1,12 @@
-# reelscan_add_resources(<target> <script.rc> [INCLUDE <directory>...])
+# reelscan_add_resources(<target> <script.rc> [INCLUDE <directory>...] [DEPENDS <file>...])
 #
 # Compiles the resource script with rc at build time and links the generated table into the
 # target, which then finds its resources with FindResourceW. Files the script names are found
 # beside it, then in the INCLUDE directories; the build reruns rc when any of them changes, and a
-# missing one fails the build with the script's file and line.
+# missing one fails the build with the script's file and line. DEPENDS names files that other
+# build steps generate (a type library from midl), so that they exist before rc reads them.
 function(reelscan_add_resources target script)
-  cmake_parse_arguments(RESOURCES "" "" "INCLUDE" ${ARGN})
+  cmake_parse_arguments(RESOURCES "" "" "INCLUDE;DEPENDS" ${ARGN})
   # A module has one resource table, as a Windows image has one resource section.
   get_target_property(existing ${target} REELSCAN_RESOURCE_SCRIPT)
   if(existing)
@@ -23,7 +24,7 @@ function(reelscan_add_resources target script)
   add_custom_command(
     OUTPUT ${output}
     COMMAND rc ${include_arguments} -d ${output}.d -o ${output} ${script_path}
-    DEPENDS rc ${script_path}
+    DEPENDS rc ${script_path} ${RESOURCES_DEPENDS}
     DEPFILE ${output}.d
     COMMENT "Compiling resources ${script}"
     VERBATIM)

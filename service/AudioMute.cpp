@@ -147,8 +147,8 @@ void PatchSuspended(ApiPatchRecord& record, LPCWSTR moduleName, LPCSTR functionN
     if (!ReadProcessMemory(
             GetCurrentProcess(), reinterpret_cast<LPCVOID>(record.m_pTarget), record.m_bySaved, ApiPatchSize, &read)
         || !WriteCode(record.m_pTarget, record.m_byPatch)) {
-        // A write that stopped part-way is undone with whatever could be read; then nothing is
-        // patched, and a later removal has nothing to do.
+        // A write that stopped part-way is undone with the saved bytes; then nothing is patched,
+        // and a later removal has nothing to do.
         if (read == ApiPatchSize)
             WriteCode(record.m_pTarget, record.m_bySaved);
         record.m_pTarget = nullptr;

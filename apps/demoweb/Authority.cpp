@@ -96,6 +96,23 @@ std::unique_ptr<Authority> Authority::Create()
     return ok ? std::move(authority) : nullptr;
 }
 
+std::unique_ptr<Authority> Authority::Load(const std::string& certificatePem, const std::string& keyPem)
+{
+    std::unique_ptr<Authority> authority(new Authority);
+    BIO* certificate = BIO_new_mem_buf(certificatePem.data(), static_cast<int>(certificatePem.size()));
+    BIO* key = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    authority->m_certificate = certificate ? PEM_read_bio_X509(certificate, nullptr, nullptr, nullptr) : nullptr;
+    authority->m_key = key ? PEM_read_bio_PrivateKey(key, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(certificate);
+    BIO_free(key);
+    authority->m_leafKey = MakeKey();
+    const bool usable = authority->m_certificate && authority->m_key && authority->m_leafKey
+        && X509_check_private_key(authority->m_certificate, authority->m_key) == 1
+        && X509_check_ca(authority->m_certificate) == 1
+        && X509_cmp_current_time(X509_get0_notAfter(authority->m_certificate)) > 0;
+    return usable ? std::move(authority) : nullptr;
+}
+
 Authority::~Authority()
 {
     for (auto& [host, context] : m_contexts)
@@ -110,6 +127,19 @@ std::string Authority::CertificatePem() const
     BIO* memory = BIO_new(BIO_s_mem());
     std::string pem;
     if (memory && PEM_write_bio_X509(memory, m_certificate) == 1) {
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(memory, &data);
+        pem.assign(data, static_cast<size_t>(size));
+    }
+    BIO_free(memory);
+    return pem;
+}
+
+std::string Authority::KeyPem() const
+{
+    BIO* memory = BIO_new(BIO_s_mem());
+    std::string pem;
+    if (memory && PEM_write_bio_PrivateKey(memory, m_key, nullptr, nullptr, 0, nullptr, nullptr) == 1) {
         char* data = nullptr;
         const long size = BIO_get_mem_data(memory, &data);
         pem.assign(data, static_cast<size_t>(size));

@@ -1,8 +1,8 @@
 // demoweb [--port N] [--root DIR] [--sites DIR]
 //
 // A bundled virtual web: an HTTP/1.1 server and forward proxy on 127.0.0.1 serving the sites under
-// the sites directory. With --root it installs its certificate authority into DIR/certs, so that
-// a machine root trusts the https answers it gives to CONNECT. When it is ready it prints
+// the sites directory. With --root it installs its certificate authority into DIR/certs (and keeps
+// it there for later runs), so that a machine root trusts the https answers it gives to CONNECT. When it is ready it prints
 // "demoweb listening on 127.0.0.1:PORT" (port 0 picks a free one), then one line per request.
 #include "Authority.h"
 #include "Server.h"
@@ -16,6 +16,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
@@ -34,21 +36,48 @@ int Usage()
     return 2;
 }
 
-bool InstallAuthority(const std::string& root, const std::string& pem)
+bool ReadText(const std::filesystem::path& file, std::string& text)
+{
+    std::ifstream stream(file, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(stream), {});
+    return stream.good() || stream.eof();
+}
+
+bool WriteText(const std::filesystem::path& file, const std::string& text, std::filesystem::perms permissions)
 {
     namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path certs = fs::path(root) / "certs";
-    fs::create_directories(certs, error);
-    const fs::path temporary = certs / "demoweb-ca.pem.tmp";
+    const fs::path temporary = file.string() + ".tmp";
     {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << pem;
-        if (!file.flush())
+        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
+        stream << text;
+        if (!stream.flush())
             return false;
     }
-    fs::rename(temporary, certs / "demoweb-ca.pem", error);
+    std::error_code error;
+    fs::permissions(temporary, permissions, error);
+    fs::rename(temporary, file, error);
     return !error;
+}
+
+// The authority of the root: the one an earlier run left there (certs/demoweb-ca.pem and its key
+// beside certs/, where no certificate reader looks), or a new one put there.
+std::unique_ptr<demoweb::Authority> RootAuthority(const std::string& root)
+{
+    namespace fs = std::filesystem;
+    const fs::path certificate = fs::path(root) / "certs" / "demoweb-ca.pem";
+    const fs::path key = fs::path(root) / "demoweb-ca.key";
+    std::string certificatePem, keyPem;
+    if (ReadText(certificate, certificatePem) && ReadText(key, keyPem))
+        if (auto kept = demoweb::Authority::Load(certificatePem, keyPem))
+            return kept;
+    auto authority = demoweb::Authority::Create();
+    std::error_code error;
+    fs::create_directories(certificate.parent_path(), error);
+    if (!authority || !WriteText(key, authority->KeyPem(), fs::perms::owner_read | fs::perms::owner_write)
+        || !WriteText(certificate, authority->CertificatePem(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read))
+        return nullptr;
+    return authority;
 }
 
 int Listen(int port)
@@ -105,13 +134,9 @@ int main(int argc, char** argv)
     }
     std::signal(SIGPIPE, SIG_IGN);
 
-    auto authority = demoweb::Authority::Create();
+    auto authority = root.empty() ? demoweb::Authority::Create() : RootAuthority(root);
     if (!authority) {
-        std::fprintf(stderr, "demoweb: cannot make the certificate authority\n");
-        return 1;
-    }
-    if (!root.empty() && !InstallAuthority(root, authority->CertificatePem())) {
-        std::fprintf(stderr, "demoweb: cannot install the certificate authority into %s/certs\n", root.c_str());
+        std::fprintf(stderr, "demoweb: cannot make or install the certificate authority\n");
         return 1;
     }
     const int listener = Listen(port);

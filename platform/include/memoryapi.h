@@ -1,10 +1,11 @@
 // kernel32: the virtual memory of the own process.
 //
-// Only the calling process is supported: a process handle must be GetCurrentProcess() (or another
-// handle to the calling process); a handle to any other process fails with ERROR_ACCESS_DENIED.
-// Every function may be called from any thread, also while the other threads of the process are
-// suspended: none of them allocates from the heap or takes a lock that another thread may hold,
-// except VirtualAlloc and VirtualFree, which keep a table of the allocations they made.
+// Only the calling process is supported: a process handle must be GetCurrentProcess() or another
+// handle to the calling process; a handle to any other process fails with ERROR_ACCESS_DENIED, a
+// value that is no handle with ERROR_INVALID_HANDLE. Every function may be called from any thread,
+// also while the other threads of the process are suspended: none of them allocates from the heap,
+// and the only locks they take (the handle table's, VirtualAlloc's table of allocations) are never
+// held by a suspended thread.
 //
 // VirtualQuery reads the process's mappings as the kernel reports them: a mapping is committed
 // memory, a gap is free; a region runs over adjacent pages of one allocation with one protection.
@@ -13,7 +14,8 @@
 // write that copied nothing). WriteProcessMemory honours the page protection: to write code, make
 // it writable first with VirtualProtect.
 // VirtualAlloc supports only allocations that reserve and commit at once; VirtualFree only
-// MEM_RELEASE of a whole allocation. Neither supports PAGE_GUARD, PAGE_NOCACHE or PAGE_WRITECOMBINE.
+// MEM_RELEASE of a whole allocation; at most 256 allocations live at once (beyond that VirtualAlloc
+// fails with ERROR_NOT_ENOUGH_MEMORY). Neither supports PAGE_GUARD, PAGE_NOCACHE or PAGE_WRITECOMBINE.
 #pragma once
 
 #include "windef.h"

@@ -11,6 +11,10 @@
 // never holds a lock when it ends. Callers wait on the handle to know that it has ended; its exit
 // code is then the one TerminateThread gave. A thread stopped before it started never runs.
 //
+// Threads that kernel32 did not create (std::thread, the main thread) get their kernel32 state
+// when they first wait, sleep or are opened; a handle to one is signalled when it ends only if it
+// has waited or slept since it started.
+//
 // SuspendThread really stops the thread (with a signal whose handler waits) before it returns;
 // counts are Windows': each call returns the previous count, or (DWORD)-1 on failure, and a thread
 // suspended n times runs again after n resumes. Only threads of the calling process can be opened
@@ -19,7 +23,9 @@
 // CreateProcessW hands the child the exact command line, which its GetCommandLineW returns; a
 // program started otherwise (from a shell) sees a command line rebuilt from its arguments with
 // Windows' quoting. The child does not inherit kernel handles (bInheritHandles is accepted and has
-// nothing to pass) nor any file descriptor but its standard ones.
+// nothing to pass) nor any file descriptor but its standard ones; with STARTF_USESTDHANDLES those
+// are /dev/null, whatever handles are given. CREATE_NO_WINDOW has nothing to do (there are no
+// consoles); CREATE_SUSPENDED fails with ERROR_NOT_SUPPORTED.
 #pragma once
 
 #include "minwinbase.h"
@@ -95,6 +101,8 @@ typedef struct _PROCESS_INFORMATION {
 extern "C" {
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
     LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags, LPDWORD lpThreadId);
+// Unwinds the thread's stack (destructors run), so no noexcept frame may lie between the thread's
+// start and the call.
 [[noreturn]] void WINAPI ExitThread(DWORD dwExitCode);
 BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
@@ -115,9 +123,11 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSE
 // known and reads as 0 once it has ended.
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
-// Kills the process (for tests and emergencies); its exit code becomes uExitCode.
+// Kills the process (for tests and emergencies); its exit code becomes uExitCode. A child that dies
+// of a signal that no TerminateProcess sent ends with 128 + the signal's number.
 BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
-// Runs the process's exit handlers and ends it with uExitCode.
+// Runs the process's exit handlers and ends it with uExitCode. The creator's GetExitCodeProcess sees
+// all 32 bits; a program that returns from main instead reports only the low 8 (a Linux exit status).
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
 void WINAPI GetStartupInfoW(LPSTARTUPINFOW lpStartupInfo);
 }

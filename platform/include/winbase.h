@@ -75,14 +75,12 @@ SIZE_T WINAPI GlobalSize(HGLOBAL hMem);
 // the module loads and withdrawn when it unloads. Names and types are numbers (MAKEINTRESOURCEW),
 // strings (matched without regard to case) or "#123". A resource's data stays valid while its
 // module is loaded; LoadResource and LockResource only hand out its address.
-#ifndef MAKEINTRESOURCEW
+// winuser.h repeats the first two, token for token, as the SDK does.
 #define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 #define MAKEINTRESOURCE MAKEINTRESOURCEW
-#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
-#endif
 
-#ifndef RT_CURSOR
 #define RT_CURSOR MAKEINTRESOURCEW(1)
 #define RT_BITMAP MAKEINTRESOURCEW(2)
 #define RT_ICON MAKEINTRESOURCEW(3)
@@ -99,7 +97,6 @@ SIZE_T WINAPI GlobalSize(HGLOBAL hMem);
 #define RT_VERSION MAKEINTRESOURCEW(16)
 #define RT_HTML MAKEINTRESOURCEW(23)
 #define RT_MANIFEST MAKEINTRESOURCEW(24)
-#endif
 
 extern "C" {
 // hModule null is the program. Fails with ERROR_RESOURCE_DATA_NOT_FOUND for a module without

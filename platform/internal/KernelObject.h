@@ -64,6 +64,14 @@ enum class WaitMode { Any, All };
 // waits for the time-out or the stop.
 DWORD WaitForObjects(std::span<Waitable* const> objects, WaitMode mode, DWORD milliseconds);
 
+// WaitForMultipleObjects over handles followed by extra objects of the caller's own (user32 passes
+// its message queue last, for MsgWaitForMultipleObjectsEx): checks the handles as Windows does
+// (WAIT_FAILED with ERROR_INVALID_HANDLE or ERROR_INVALID_PARAMETER; between 1 and
+// MAXIMUM_WAIT_OBJECTS objects in all), then waits as WaitForObjects does. Indexes count the
+// handles first, then extra.
+DWORD WaitForHandles(
+    std::span<const HANDLE> handles, std::span<Waitable* const> extra, WaitMode mode, DWORD milliseconds);
+
 // Makes every thread in WaitForObjects look at its objects again.
 void WakeWaiters();
 

@@ -18,7 +18,8 @@ bool IsStopRequested();
 // requested for the thread that created the StopWakeup. Destruction waits for a running wake to
 // return, so wake may use whatever the owner keeps alive for the StopWakeup's lifetime. A stop
 // requested before construction does not call wake: check IsStopRequested after constructing.
-// Create and destroy it on the same thread; wake must not block.
+// Create and destroy it on the same thread, and destroy it holding no lock that wake takes; wake
+// must not block.
 class StopWakeup {
 public:
     explicit StopWakeup(std::function<void()> wake);

@@ -159,9 +159,11 @@ MachineCodePages ReadMachineCodePages()
         || open(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", 0, KEY_READ, &key)
             != ERROR_SUCCESS)
         return pages;
-    if (auto ansi = ReadCodePageValue(key, u"ACP", query); ansi && FindCodePage(*ansi))
+    // A machine may run with UTF-8 as its ANSI code page, as Windows allows.
+    const auto usable = [](std::optional<UINT> page) { return page && (*page == CP_UTF8 || FindCodePage(*page)); };
+    if (auto ansi = ReadCodePageValue(key, u"ACP", query); usable(ansi))
         pages.ansi = *ansi;
-    if (auto oem = ReadCodePageValue(key, u"OEMCP", query); oem && FindCodePage(*oem))
+    if (auto oem = ReadCodePageValue(key, u"OEMCP", query); usable(oem))
         pages.oem = *oem;
     close(key);
     return pages;
@@ -204,6 +206,15 @@ UINT Resolve(UINT codePage)
 
 enum class Direction { ToWide, FromWide };
 
+iconv_t OpenIconv(const CodePageName& page, Direction direction)
+{
+    iconv_t descriptor = direction == Direction::ToWide ? iconv_open("UTF-16LE", page.iconvName)
+                                                        : iconv_open(page.iconvName, "UTF-16LE");
+    return descriptor == reinterpret_cast<iconv_t>(-1) ? nullptr : descriptor;
+}
+
+thread_local bool t_iconvCacheGone = false;
+
 // iconv descriptors are not safe to share between threads; each thread keeps its own.
 class IconvCache {
 public:
@@ -211,6 +222,7 @@ public:
     {
         for (auto& [key, descriptor] : m_descriptors)
             iconv_close(descriptor);
+        t_iconvCacheGone = true;
     }
 
     // A descriptor in its initial state, or null when iconv lacks the code page.
@@ -219,9 +231,8 @@ public:
         const auto key = std::make_pair(page.number, direction);
         auto it = m_descriptors.find(key);
         if (it == m_descriptors.end()) {
-            iconv_t descriptor = direction == Direction::ToWide ? iconv_open("UTF-16LE", page.iconvName)
-                                                                : iconv_open(page.iconvName, "UTF-16LE");
-            if (descriptor == reinterpret_cast<iconv_t>(-1))
+            iconv_t descriptor = OpenIconv(page, direction);
+            if (!descriptor)
                 return nullptr;
             it = m_descriptors.emplace(key, descriptor).first;
         }
@@ -234,6 +245,36 @@ private:
 };
 
 thread_local IconvCache t_iconv;
+
+// The descriptor for one conversion: the thread's cached one, or one of its own when the text is
+// converted after the thread's cache is gone (by destructors that run as a thread or process ends).
+class Converter {
+public:
+    Converter(const CodePageName& page, Direction direction)
+        : m_owned(t_iconvCacheGone)
+        , m_descriptor(m_owned ? OpenIconv(page, direction) : t_iconv.Get(page, direction))
+    {
+    }
+
+    ~Converter()
+    {
+        if (m_owned && m_descriptor)
+            iconv_close(m_descriptor);
+    }
+
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Null when iconv lacks the code page.
+    iconv_t Get() const
+    {
+        return m_descriptor;
+    }
+
+private:
+    bool m_owned;
+    iconv_t m_descriptor;
+};
 
 enum class OnInvalid { Replace, Fail };
 
@@ -280,7 +321,8 @@ void AppendWide(std::string& bytes, char16_t c)
 
 std::optional<std::u16string> Decode(const CodePageName& page, std::string_view text, OnInvalid onInvalid)
 {
-    iconv_t descriptor = t_iconv.Get(page, Direction::ToWide);
+    const Converter converter(page, Direction::ToWide);
+    iconv_t descriptor = converter.Get();
     if (!descriptor)
         return std::nullopt;
     std::string bytes;
@@ -305,7 +347,8 @@ std::optional<std::u16string> Decode(const CodePageName& page, std::string_view 
 std::optional<std::string> Encode(
     const CodePageName& page, std::u16string_view text, std::string_view defaultCharacter, bool& usedDefault)
 {
-    iconv_t descriptor = t_iconv.Get(page, Direction::FromWide);
+    const Converter converter(page, Direction::FromWide);
+    iconv_t descriptor = converter.Get();
     if (!descriptor)
         return std::nullopt;
     std::string units(text.size() * 2, '\0');
@@ -479,7 +522,7 @@ extern "C" BOOL WINAPI IsValidCodePage(UINT CodePage)
     if (CodePage == CP_UTF8)
         return TRUE;
     const CodePageName* page = FindCodePage(CodePage);
-    return page && t_iconv.Get(*page, Direction::ToWide) ? TRUE : FALSE;
+    return page && Converter(*page, Direction::ToWide).Get() ? TRUE : FALSE;
 }
 
 extern "C" BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
@@ -502,7 +545,12 @@ extern "C" BOOL WINAPI GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
     // Lead bytes are the bytes that iconv finds incomplete on their own, listed as ranges of
     // first and last (at most five) before a terminating pair of zeros.
     constexpr size_t MaxRanges = (MAX_LEADBYTES - 2) / 2;
-    iconv_t descriptor = t_iconv.Get(*page, Direction::ToWide);
+    const Converter converter(*page, Direction::ToWide);
+    iconv_t descriptor = converter.Get();
+    if (!descriptor) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     size_t ranges = 0;
     bool previousLead = false;
     for (unsigned value = 0x80; value <= 0xFF; ++value) {

@@ -122,7 +122,7 @@ extern "C" int WINAPI wvsprintfW(LPWSTR lpOut, LPCWSTR lpFmt, va_list arglist)
             for (++p; *p >= u'0' && *p <= u'9'; ++p)
                 spec.precision = std::min<size_t>(*spec.precision * 10 + (*p - u'0'), MaxOutput);
         }
-        if (*p == u'l' || *p == u'L') {
+        if (*p == u'l' || *p == u'L' || *p == u'w') {
             spec.size = Width::Wide;
             ++p;
         } else if (*p == u'h') {

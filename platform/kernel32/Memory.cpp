@@ -234,7 +234,7 @@ class AllocationTable {
 public:
     bool Add(const Allocation& allocation)
     {
-        std::lock_guard lock(m_mutex);
+        platform::SuspendSafeLock lock(m_mutex);
         for (Allocation& entry : m_entries) {
             if (entry.size == 0) {
                 entry = allocation;
@@ -247,7 +247,7 @@ public:
     // Removes and returns the allocation at base; its size is 0 when there is none.
     Allocation Remove(Address base)
     {
-        std::lock_guard lock(m_mutex);
+        platform::SuspendSafeLock lock(m_mutex);
         for (Allocation& entry : m_entries) {
             if (entry.size != 0 && entry.base == base) {
                 const Allocation found = entry;
@@ -261,7 +261,7 @@ public:
     // The allocation that contains address; its size is 0 when there is none.
     Allocation Find(Address address)
     {
-        std::lock_guard lock(m_mutex);
+        platform::SuspendSafeLock lock(m_mutex);
         for (const Allocation& entry : m_entries) {
             if (entry.size != 0 && address - entry.base < entry.size)
                 return entry;

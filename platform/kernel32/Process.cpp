@@ -57,15 +57,19 @@ public:
 // names the same object.
 class ProcessObject final : public KernelObject, public Waitable, public ExitingObject {
 public:
-    ProcessObject(pid_t pid, int pidfd, bool child)
+    // exitCodePipe: the read end that a child's ExitProcess writes its full exit code to, or -1.
+    ProcessObject(pid_t pid, int pidfd, int exitCodePipe)
         : m_pid(pid)
         , m_pidfd(pidfd)
-        , m_child(child)
+        , m_exitCodePipe(exitCodePipe)
+        , m_child(exitCodePipe >= 0)
     {
     }
     ~ProcessObject() override
     {
         close(m_pidfd);
+        if (m_exitCodePipe >= 0)
+            close(m_exitCodePipe);
     }
     Waitable* AsWaitable() override
     {
@@ -82,6 +86,7 @@ public:
 
     const pid_t m_pid;
     const int m_pidfd;
+    const int m_exitCodePipe;
     const bool m_child;
     std::atomic<bool> m_terminated { false };
     std::atomic<DWORD> m_terminateCode { 0 };
@@ -151,9 +156,12 @@ private:
             reaped = process->m_child ? waitid(P_PIDFD, pidfd, &info, WEXITED) : -1;
         while (reaped < 0 && errno == EINTR);
         // A process that died of a signal no TerminateProcess sent ends as a shell reports it.
-        if (reaped == 0 && info.si_code == CLD_EXITED)
+        if (reaped == 0 && info.si_code == CLD_EXITED) {
             code = static_cast<DWORD>(info.si_status);
-        else if (reaped == 0 && !process->m_terminated)
+            DWORD full = 0;
+            if (read(process->m_exitCodePipe, &full, sizeof full) == sizeof full && (full & 0xFF) == code)
+                code = full;
+        } else if (reaped == 0 && !process->m_terminated)
             code = 128 + static_cast<DWORD>(info.si_status);
         UpdateWaitState([&] {
             process->m_exitCode = code;
@@ -261,6 +269,7 @@ struct Launch {
     std::vector<std::string> environment; // the last entry is the start-up block
     std::optional<std::string> directory;
     bool nullStandardHandles;
+    int exitCodeFd; // the write end of the exit-code pipe, kept open across exec
 };
 
 [[noreturn]] void RunChild(const Launch& launch, char* const* argv, char* const* envp, int errorPipe)
@@ -283,6 +292,7 @@ struct Launch {
     }
     if (!error) {
         close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+        fcntl(launch.exitCodeFd, F_SETFD, 0);
         execve(launch.program.c_str(), argv, envp);
         error = errno;
     }
@@ -301,12 +311,15 @@ std::variant<pid_t, DWORD> Spawn(Launch& launch)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
     int errorPipe[2];
-    if (pipe2(errorPipe, O_CLOEXEC) != 0)
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+        close(launch.exitCodeFd);
         return static_cast<DWORD>(ERROR_NO_SYSTEM_RESOURCES);
+    }
     const pid_t pid = fork();
     if (pid == 0)
         RunChild(launch, argv.data(), envp.data(), errorPipe[1]);
     close(errorPipe[1]);
+    close(launch.exitCodeFd);
     int childError = 0;
     ssize_t got;
     do
@@ -320,6 +333,27 @@ std::variant<pid_t, DWORD> Spawn(Launch& launch)
         return ErrorOfExec(childError);
     }
     return pid;
+}
+
+struct ExitCodePipe {
+    int read;
+    int write;
+};
+
+// Both ends close on exec; the child keeps its write end open itself. The write end is moved above
+// the standard descriptors, which the child may replace.
+std::optional<ExitCodePipe> OpenExitCodePipe()
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return std::nullopt;
+    const int write = fcntl(ends[1], F_DUPFD_CLOEXEC, 10);
+    close(ends[1]);
+    if (write < 0) {
+        close(ends[0]);
+        return std::nullopt;
+    }
+    return ExitCodePipe { ends[0], write };
 }
 
 BOOL Fail(DWORD error)
@@ -369,33 +403,40 @@ extern "C" BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpComman
         return Fail(ERROR_FILE_NOT_FOUND);
 
     Launch launch { *program, {}, ChildEnvironment(lpEnvironment, dwCreationFlags), std::nullopt,
-        (lpStartupInfo->dwFlags & STARTF_USESTDHANDLES) != 0 };
+        (lpStartupInfo->dwFlags & STARTF_USESTDHANDLES) != 0, -1 };
     for (const std::u16string& argument : SplitCommandLine(commandLine))
         launch.arguments.push_back(ToUtf8(argument));
     if (launch.arguments.empty())
         launch.arguments.push_back(*program);
-    const WORD show = (lpStartupInfo->dwFlags & STARTF_USESHOWWINDOW) ? lpStartupInfo->wShowWindow : 0;
-    launch.environment.push_back(EncodeStartup(lpStartupInfo->dwFlags, show, commandLine));
     if (lpCurrentDirectory && *lpCurrentDirectory) {
         launch.directory = ToHostPath(lpCurrentDirectory);
         std::error_code error;
         if (!std::filesystem::is_directory(*launch.directory, error))
             return Fail(ERROR_DIRECTORY);
     }
+    const std::optional<ExitCodePipe> exitCodePipe = OpenExitCodePipe();
+    if (!exitCodePipe)
+        return Fail(ERROR_NO_SYSTEM_RESOURCES);
+    launch.exitCodeFd = exitCodePipe->write;
+    const WORD show = (lpStartupInfo->dwFlags & STARTF_USESHOWWINDOW) ? lpStartupInfo->wShowWindow : 0;
+    launch.environment.push_back(EncodeStartup(lpStartupInfo->dwFlags, show, launch.exitCodeFd, commandLine));
 
     const std::variant<pid_t, DWORD> spawned = Spawn(launch);
-    if (const DWORD* error = std::get_if<DWORD>(&spawned))
+    if (const DWORD* error = std::get_if<DWORD>(&spawned)) {
+        close(exitCodePipe->read);
         return Fail(*error);
+    }
     const pid_t pid = std::get<pid_t>(spawned);
     // A child stays a zombie until reaped, so its pid cannot be reused before the pidfd is open.
     const int pidfd = OpenPidfd(pid);
     if (pidfd < 0) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+        close(exitCodePipe->read);
         return Fail(ERROR_NO_SYSTEM_RESOURCES);
     }
     fcntl(pidfd, F_SETFD, FD_CLOEXEC);
-    auto process = std::make_shared<ProcessObject>(pid, pidfd, true);
+    auto process = std::make_shared<ProcessObject>(pid, pidfd, exitCodePipe->read);
     Watcher().Watch(process);
     lpProcessInformation->hProcess = InsertHandle(process);
     lpProcessInformation->hThread = InsertHandle(process);
@@ -417,7 +458,7 @@ extern "C" HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle,
         return nullptr;
     }
     fcntl(pidfd, F_SETFD, FD_CLOEXEC);
-    auto process = std::make_shared<ProcessObject>(pid, pidfd, false);
+    auto process = std::make_shared<ProcessObject>(pid, pidfd, -1);
     Watcher().Watch(process);
     return InsertHandle(std::move(process));
 }
@@ -470,9 +511,4 @@ extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
     if (!KillThroughPidfd(process->m_pidfd))
         return Fail(ERROR_ACCESS_DENIED);
     return TRUE;
-}
-
-extern "C" void WINAPI ExitProcess(UINT uExitCode)
-{
-    std::exit(static_cast<int>(uExitCode));
 }

@@ -66,8 +66,9 @@ HRSRC Find(HMODULE module, LPCWSTR type, LPCWSTR name, std::optional<WORD> langu
     const WantedId wantedType = ParseId(type);
     const WantedId wantedName = ParseId(name);
     bool typeFound = false;
+    bool nameFound = false;
     const platform::ResourceEntry* candidate = nullptr;
-    size_t candidateRank = std::size(PreferredLanguages) + 1;
+    size_t candidateRank = 0;
     for (size_t i = 0; i < table->second->count; ++i) {
         const platform::ResourceEntry& entry = table->second->entries[i];
         if (!Matches(entry.type, wantedType))
@@ -75,10 +76,10 @@ HRSRC Find(HMODULE module, LPCWSTR type, LPCWSTR name, std::optional<WORD> langu
         typeFound = true;
         if (!Matches(entry.name, wantedName))
             continue;
+        nameFound = true;
         if (language) {
             if (entry.language == *language)
                 return reinterpret_cast<HRSRC>(const_cast<platform::ResourceEntry*>(&entry));
-            candidateRank = 0;
             continue;
         }
         const auto* preferred = std::find(std::begin(PreferredLanguages), std::end(PreferredLanguages), entry.language);
@@ -90,9 +91,9 @@ HRSRC Find(HMODULE module, LPCWSTR type, LPCWSTR name, std::optional<WORD> langu
     }
     if (candidate)
         return reinterpret_cast<HRSRC>(const_cast<platform::ResourceEntry*>(candidate));
-    SetLastError(!typeFound                  ? ERROR_RESOURCE_TYPE_NOT_FOUND
-            : language && candidateRank == 0 ? ERROR_RESOURCE_LANG_NOT_FOUND
-                                             : ERROR_RESOURCE_NAME_NOT_FOUND);
+    SetLastError(!typeFound ? ERROR_RESOURCE_TYPE_NOT_FOUND
+            : !nameFound    ? ERROR_RESOURCE_NAME_NOT_FOUND
+                            : ERROR_RESOURCE_LANG_NOT_FOUND);
     return nullptr;
 }
 

@@ -6,7 +6,9 @@
 #include "processthreadsapi.h"
 
 #include <charconv>
+#include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -51,17 +53,25 @@ const Startup& OwnStartup()
             if (std::optional<Startup> block = DecodeStartup(value, getpid()))
                 return *block;
         }
-        return Startup { 0, 0, CommandLineFromArguments() };
+        return Startup { 0, 0, 0, CommandLineFromArguments() };
     }();
     return startup;
 }
 
+// Taken as kernel32 loads, before the program can start children that would inherit the
+// exit-code descriptor.
+const bool g_startupTaken = [] {
+    if (OwnStartup().exitCodeFd > 0)
+        fcntl(OwnStartup().exitCodeFd, F_SETFD, FD_CLOEXEC);
+    return true;
+}();
+
 }
 
-std::string EncodeStartup(DWORD flags, WORD showWindow, std::u16string_view commandLine)
+std::string EncodeStartup(DWORD flags, WORD showWindow, int exitCodeFd, std::u16string_view commandLine)
 {
     return std::string(StartupVariable) + "=" + std::string(StartupPidDigits, '0') + ";" + std::to_string(flags) + ";"
-        + std::to_string(showWindow) + ";" + ToUtf8(commandLine);
+        + std::to_string(showWindow) + ";" + std::to_string(exitCodeFd) + ";" + ToUtf8(commandLine);
 }
 
 std::optional<Startup> DecodeStartup(std::string_view value, pid_t self)
@@ -72,9 +82,10 @@ std::optional<Startup> DecodeStartup(std::string_view value, pid_t self)
         return std::nullopt;
     const std::optional<DWORD> flags = ParseNumber(rest);
     const std::optional<DWORD> show = ParseNumber(rest);
-    if (!flags || !show || *show > 0xFFFF)
+    const std::optional<DWORD> exitCodeFd = ParseNumber(rest);
+    if (!flags || !show || *show > 0xFFFF || !exitCodeFd || *exitCodeFd > INT_MAX)
         return std::nullopt;
-    return Startup { *flags, static_cast<WORD>(*show), FromUtf8(rest) };
+    return Startup { *flags, static_cast<WORD>(*show), static_cast<int>(*exitCodeFd), FromUtf8(rest) };
 }
 
 }
@@ -94,4 +105,13 @@ extern "C" void WINAPI GetStartupInfoW(LPSTARTUPINFOW lpStartupInfo)
     lpStartupInfo->cb = sizeof(STARTUPINFOW);
     lpStartupInfo->dwFlags = OwnStartup().flags;
     lpStartupInfo->wShowWindow = OwnStartup().showWindow;
+}
+
+extern "C" void WINAPI ExitProcess(UINT uExitCode)
+{
+    if (const int fd = OwnStartup().exitCodeFd; fd > 0) {
+        // Best effort: a creator that is gone or not listening still sees the low 8 bits.
+        (void)!write(fd, &uExitCode, sizeof uExitCode);
+    }
+    std::exit(static_cast<int>(uExitCode));
 }

@@ -65,12 +65,20 @@ void FinishThread(ThreadObject& thread)
     });
 }
 
+thread_local ThreadObject* t_object = nullptr; // the object that t_current holds, for quick looks
+thread_local bool t_ended = false;
+thread_local pid_t t_tid = 0;
+
 // The calling thread's hold on its own object; ends the object when the thread ends, however it
 // ends (its function returns, ExitThread, or a thread kernel32 did not make).
 struct CurrentThread {
     std::shared_ptr<ThreadObject> object;
     ~CurrentThread()
     {
+        // Later calls from other thread-exit code (exit handlers, on the main thread) get a state of
+        // their own that no one can stop.
+        t_object = nullptr;
+        t_ended = true;
         if (!object)
             return;
         FinishThread(*object);
@@ -83,9 +91,6 @@ struct CurrentThread {
 };
 
 thread_local CurrentThread t_current;
-thread_local ThreadObject* t_object = nullptr;
-thread_local bool t_ended = false;
-thread_local pid_t t_tid = 0;
 
 void AdoptCurrentThread(std::shared_ptr<ThreadObject> object)
 {
@@ -140,11 +145,16 @@ bool SendSuspendSignal(pid_t tid, SuspendCell* cell)
     return syscall(SYS_rt_tgsigqueueinfo, getpid(), tid, SuspendSignal(), &info) == 0;
 }
 
-void WaitUntilParked(SuspendCell& cell, int parkingsBefore)
+// False when the thread ended before it could park.
+bool WaitUntilParked(pid_t tid, SuspendCell& cell, int parkingsBefore)
 {
     const timespec slice { 0, 10 * 1000 * 1000 };
-    for (int waited = 0; cell.parkings.load() == parkingsBefore && waited < ParkTimeoutMilliseconds; waited += 10)
+    for (int waited = 0; cell.parkings.load() == parkingsBefore && waited < ParkTimeoutMilliseconds; waited += 10) {
         Futex(&cell.parkings, FUTEX_WAIT, parkingsBefore, &slice);
+        if (cell.parkings.load() == parkingsBefore && syscall(SYS_tgkill, getpid(), tid, 0) != 0)
+            return false;
+    }
+    return true;
 }
 
 struct Launch {
@@ -197,7 +207,7 @@ std::shared_ptr<ThreadObject> CurrentThreadObject()
 {
     if (t_object)
         return t_current.object;
-    if (t_ended) // a late call from another library's thread-exit code: a state that no one can stop
+    if (t_ended)
         return std::make_shared<ThreadObject>(GetCurrentThreadId());
     ThreadRegistry& registry = Registry();
     SuspendSafeLock lock(registry.mutex);
@@ -229,7 +239,8 @@ int SuspendSignal()
 
 bool IsStopRequested()
 {
-    return CurrentThreadObject()->m_stopRequested.load();
+    const ThreadObject* self = t_object ? t_object : CurrentThreadObject().get();
+    return self->m_stopRequested.load();
 }
 
 struct StopWakeup::Registration {
@@ -388,12 +399,11 @@ extern "C" DWORD WINAPI SuspendThread(HANDLE hThread)
     } while (!cell.count.compare_exchange_weak(previous, previous + 1));
     if (previous == 0) {
         const int parkingsBefore = cell.parkings.load();
-        if (!SendSuspendSignal(thread->m_tid, &cell)) {
+        if (!SendSuspendSignal(thread->m_tid, &cell) || !WaitUntilParked(thread->m_tid, cell, parkingsBefore)) {
             cell.count.fetch_sub(1);
             SetLastError(ERROR_ACCESS_DENIED); // the thread has just ended
             return static_cast<DWORD>(-1);
         }
-        WaitUntilParked(cell, parkingsBefore);
     }
     return static_cast<DWORD>(previous);
 }

@@ -4,6 +4,7 @@
 #include "ThreadObject.h"
 #include "errhandlingapi.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <optional>
@@ -98,10 +99,40 @@ DWORD WaitForObjects(std::span<Waitable* const> objects, WaitMode mode, DWORD mi
             return *result;
         if (milliseconds == INFINITE)
             state.changed.wait(lock);
-        else if (state.changed.wait_until(lock, deadline) == std::cv_status::timeout && !self->m_stopRequested.load()
-            && !TrySatisfy(objects, mode).has_value())
+        else if (std::chrono::steady_clock::now() >= deadline)
             return WAIT_TIMEOUT;
+        else
+            state.changed.wait_until(lock, deadline);
     }
+}
+
+DWORD WaitForHandles(
+    std::span<const HANDLE> handles, std::span<Waitable* const> extra, WaitMode mode, DWORD milliseconds)
+{
+    const size_t count = handles.size() + extra.size();
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::vector<std::shared_ptr<KernelObject>> held; // keeps the objects alive however their handles fare
+    std::vector<Waitable*> objects;
+    for (HANDLE handle : handles) {
+        std::shared_ptr<KernelObject> object = ReferenceHandle(handle);
+        Waitable* waitable = object ? object->AsWaitable() : nullptr;
+        if (!waitable) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+        // Windows refuses to wait for all of a list that names one object twice.
+        if (mode == WaitMode::All && std::find(objects.begin(), objects.end(), waitable) != objects.end()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return WAIT_FAILED;
+        }
+        objects.push_back(waitable);
+        held.push_back(std::move(object));
+    }
+    objects.insert(objects.end(), extra.begin(), extra.end());
+    return WaitForObjects(objects, mode, milliseconds);
 }
 
 void WakeWaiters()
@@ -126,30 +157,11 @@ using namespace platform;
 extern "C" DWORD WINAPI WaitForMultipleObjects(
     DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
 {
-    if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
+    if (!lpHandles && nCount) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<std::shared_ptr<KernelObject>> held;
-    std::vector<Waitable*> objects;
-    for (DWORD i = 0; i < nCount; ++i) {
-        std::shared_ptr<KernelObject> object = ReferenceHandle(lpHandles[i]);
-        Waitable* waitable = object ? object->AsWaitable() : nullptr;
-        if (!waitable) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return WAIT_FAILED;
-        }
-        // Windows refuses to wait for all of a list that names one object twice.
-        for (Waitable* earlier : objects) {
-            if (bWaitAll && earlier == waitable) {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return WAIT_FAILED;
-            }
-        }
-        objects.push_back(waitable);
-        held.push_back(std::move(object));
-    }
-    return WaitForObjects(objects, bWaitAll ? WaitMode::All : WaitMode::Any, dwMilliseconds);
+    return WaitForHandles(std::span(lpHandles, nCount), {}, bWaitAll ? WaitMode::All : WaitMode::Any, dwMilliseconds);
 }
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)

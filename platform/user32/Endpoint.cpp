@@ -27,6 +27,7 @@ namespace platform::ipc {
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kJoinedFrameBody = 64 * 1024;
 constexpr int kListenBacklog = 64;
 constexpr std::size_t kMaxLabel = 64;
 
@@ -243,12 +244,16 @@ public:
     {
         if (body.size() > kMaxFrameBody)
             return false;
-        std::uint8_t header[kFrameHeaderBytes];
+        // A small frame goes out in one write, so that the peer wakes once for it.
+        const bool joined = body.size() <= kJoinedFrameBody;
+        std::vector<std::uint8_t> frame(kFrameHeaderBytes + (joined ? body.size() : 0));
         EncodeHeader({ static_cast<std::uint32_t>(body.size()), static_cast<std::uint16_t>(service),
                          static_cast<std::uint8_t>(type), 0, method, callId },
-            header);
+            frame.data());
+        if (joined)
+            std::copy(body.begin(), body.end(), frame.begin() + kFrameHeaderBytes);
         std::lock_guard lock(m_writeMutex);
-        if (!WriteAll(header, sizeof(header)) || !WriteAll(body.data(), body.size())) {
+        if (!WriteAll(frame.data(), frame.size()) || (!joined && !WriteAll(body.data(), body.size()))) {
             shutdown(m_fd, SHUT_RDWR);
             return false;
         }
@@ -396,6 +401,7 @@ private:
                 return false;
             }
             m_lockFd = lockFd;
+            m_owner = getpid();
             m_listen = listenFd;
             m_slot = candidate;
             if (FILE* counter = std::fopen(counterPath.c_str(), "we")) {
@@ -409,6 +415,8 @@ private:
 
     void ReleaseSlot()
     {
+        if (getpid() != m_owner)
+            return; // a forked child that exits leaves its parent's endpoint alone
         RunDirectoryLock runLock;
         unlink(SocketPath(m_slot).c_str());
         unlink(LockPath(m_slot).c_str());
@@ -639,7 +647,8 @@ private:
     }
 
     Slot m_slot = 0;
-    int m_lockFd = -1;
+    int m_lockFd = -1; // open for the life of the process: its lock is what holds the slot
+    pid_t m_owner = 0;
     int m_listen = -1;
     int m_epoll = -1;
     int m_wake = -1;

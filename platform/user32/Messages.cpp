@@ -1,19 +1,16 @@
 // Per-thread message queues: posting, sending, retrieving and dispatching messages, and timers.
 #include "User32.h"
 
+#include "KernelObject.h"
+#include "ThreadStop.h"
+
 #include <algorithm>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace user32 {
 
 namespace {
 
-constexpr DWORD kWaitObject0 = 0;
-constexpr DWORD kWaitTimeout = 258;
-constexpr DWORD kWaitFailed = 0xFFFFFFFF;
-constexpr DWORD kInfinite = 0xFFFFFFFF;
 constexpr UINT_PTR kFirstThreadTimerId = 0x7FF0;
 
 struct QueueRegistry {
@@ -40,6 +37,8 @@ void Reply(SentMessage& message, std::optional<LRESULT> result)
 // for a procedure called directly).
 struct ThreadState {
     std::shared_ptr<ThreadQueue> queue;
+    // Wakes the thread's message waits when the thread is asked to stop.
+    std::unique_ptr<platform::StopWakeup> stopWakeup;
     std::vector<SentMessage*> handling;
     UINT_PTR lastThreadTimerId = kFirstThreadTimerId;
 
@@ -47,6 +46,7 @@ struct ThreadState {
     {
         if (!queue)
             return;
+        stopWakeup.reset();
         std::deque<std::shared_ptr<SentMessage>> unanswered;
         {
             std::lock_guard lock(queue->m_mutex);
@@ -100,7 +100,8 @@ enum class Removal { Keep, Remove };
 enum class Blocking { Wait, NoWait };
 
 // The message-retrieval order: sent messages (handled, never returned), posted messages, the quit
-// request, then due timers.
+// request, then due timers. False when nothing is there and blocking is NoWait, or when the
+// thread is being stopped.
 bool Retrieve(ThreadQueue& queue, MSG& out, HWND filter, UINT first, UINT last, Removal removal, Blocking blocking)
 {
     for (;;) {
@@ -117,7 +118,7 @@ bool Retrieve(ThreadQueue& queue, MSG& out, HWND filter, UINT first, UINT last, 
                 return true;
             }
         if (queue.m_quit) {
-            out = { nullptr, WM_QUIT, static_cast<WPARAM>(queue.m_quitCode), 0, Milliseconds(), {} };
+            out = { nullptr, WM_QUIT, static_cast<WPARAM>(queue.m_quitCode), 0, GetTickCount(), {} };
             if (removal == Removal::Remove)
                 queue.m_quit = false;
             return true;
@@ -128,12 +129,12 @@ bool Retrieve(ThreadQueue& queue, MSG& out, HWND filter, UINT first, UINT last, 
             if (MatchesFilter(timer.hwnd, WM_TIMER, filter, first, last) && (!next || timer.due < next->due))
                 next = &timer;
         if (next && next->due <= now) {
-            out = { next->hwnd, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->proc), Milliseconds(), {} };
+            out = { next->hwnd, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->proc), GetTickCount(), {} };
             if (removal == Removal::Remove)
                 next->due = now + std::chrono::milliseconds(next->elapse);
             return true;
         }
-        if (blocking == Blocking::NoWait)
+        if (blocking == Blocking::NoWait || platform::IsStopRequested())
             return false;
         if (next)
             queue.m_wake.wait_until(lock, next->due);
@@ -165,24 +166,52 @@ std::optional<Clock::time_point> EarliestTimer(const ThreadQueue& queue)
     return earliest;
 }
 
+// The queue as kernel32 waits on it: signalled when input of the wake mask is there, or, without
+// MWMO_INPUTAVAILABLE, when such input arrived since the thread last looked.
+class QueueInput : public platform::Waitable {
+public:
+    QueueInput(ThreadQueue& queue, DWORD mask, DWORD flags)
+        : m_queue(queue)
+        , m_mask(mask)
+        , m_flags(flags)
+    {
+    }
+    bool IsSignaled() const override
+    {
+        std::lock_guard lock(m_queue.m_mutex);
+        const DWORD timers = QueueContents(m_queue) & QS_TIMER;
+        const DWORD input = (m_flags & MWMO_INPUTAVAILABLE) ? QueueContents(m_queue) : (m_queue.m_newSince | timers);
+        return (input & m_mask) != 0;
+    }
+    void Acquire() override
+    {
+        std::lock_guard lock(m_queue.m_mutex);
+        m_queue.m_newSince = 0;
+    }
+
+private:
+    ThreadQueue& m_queue;
+    const DWORD m_mask;
+    const DWORD m_flags;
+};
+
+// Wakes a thread that waits on its queue through kernel32, after the queue changed.
+void WakeKernelWaiters(const ThreadQueue& queue)
+{
+    if (queue.m_kernelWaiters.load() > 0)
+        platform::WakeWaiters();
 }
 
-DWORD CurrentThreadId()
-{
-    static thread_local const DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
-    return id;
-}
-
-DWORD Milliseconds()
-{
-    return static_cast<DWORD>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
 }
 
 std::shared_ptr<ThreadQueue> CurrentQueueShared()
 {
     if (!t_state.queue) {
-        t_state.queue = std::make_shared<ThreadQueue>(CurrentThreadId());
+        t_state.queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
+        t_state.stopWakeup = std::make_unique<platform::StopWakeup>([queue = t_state.queue.get()] {
+            std::lock_guard lock(queue->m_mutex); // so that a waiter between its check and its wait sees it
+            queue->m_wake.notify_all();
+        });
         std::lock_guard lock(Registry().mutex);
         Registry().queues[t_state.queue->m_threadId] = t_state.queue;
     }
@@ -230,6 +259,7 @@ bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error, const std
         queue.m_newSince |= QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
     }
     queue.m_wake.notify_all();
+    WakeKernelWaiters(queue);
     return true;
 }
 
@@ -237,12 +267,16 @@ bool DeliverSent(ThreadQueue& queue, std::shared_ptr<SentMessage> message)
 {
     {
         std::lock_guard lock(queue.m_mutex);
-        if (!queue.m_alive)
+        std::size_t bytes = message->copyData.size();
+        for (const auto& waiting : queue.m_sent)
+            bytes += waiting->copyData.size();
+        if (!queue.m_alive || queue.m_sent.size() >= kMaxSentMessages || bytes > kMaxSentBytes)
             return false;
         queue.m_sent.push_back(std::move(message));
         queue.m_newSince |= QS_SENDMESSAGE;
     }
     queue.m_wake.notify_all();
+    WakeKernelWaiters(queue);
     return true;
 }
 
@@ -269,9 +303,15 @@ bool WaitForReply(
             return true;
         if (mode == SendMode::HandleSent && !queue.m_sent.empty())
             continue;
+        if (platform::IsStopRequested()) {
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return false;
+        }
         if (deadline) {
-            if (Clock::now() >= *deadline)
+            if (Clock::now() >= *deadline) {
+                SetLastError(ERROR_TIMEOUT);
                 return false;
+            }
             queue.m_wake.wait_until(lock, *deadline);
         } else
             queue.m_wake.wait(lock);
@@ -305,7 +345,7 @@ bool SendInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, SendMod
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
     }
-    if (window->threadId == CurrentThreadId()) {
+    if (window->threadId == GetCurrentThreadId()) {
         result = CallProcedure(hwnd, message, wParam, lParam);
         return true;
     }
@@ -333,10 +373,8 @@ bool SendInternal(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, SendMod
         return false;
     }
     if (!WaitForReply(
-            *me, [&] { return outcome->done; }, mode, deadline)) {
-        SetLastError(ERROR_TIMEOUT);
+            *me, [&] { return outcome->done; }, mode, deadline))
         return false;
-    }
     if (!outcome->result) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
@@ -359,7 +397,10 @@ extern "C" BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, U
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return -1;
     }
-    Retrieve(CurrentQueue(), *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, Removal::Remove, Blocking::Wait);
+    if (!Retrieve(CurrentQueue(), *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, Removal::Remove, Blocking::Wait)) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return -1;
+    }
     return lpMsg->message != WM_QUIT;
 }
 
@@ -391,7 +432,7 @@ extern "C" BOOL WINAPI TranslateMessage(const MSG* lpMsg)
         ThreadQueue& queue = CurrentQueue();
         std::lock_guard lock(queue.m_mutex);
         queue.m_posted.push_front({ lpMsg->hwnd, message == WM_KEYDOWN ? static_cast<UINT>(WM_CHAR) : WM_SYSCHAR,
-            character, lpMsg->lParam, Milliseconds(), {} });
+            character, lpMsg->lParam, GetTickCount(), {} });
     }
     return TRUE;
 }
@@ -401,13 +442,13 @@ extern "C" LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
     if (!lpMsg)
         return 0;
     if (lpMsg->message == WM_TIMER && lpMsg->lParam) {
-        reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, Milliseconds());
+        reinterpret_cast<TIMERPROC>(lpMsg->lParam)(lpMsg->hwnd, WM_TIMER, lpMsg->wParam, GetTickCount());
         return 0;
     }
     if (!lpMsg->hwnd)
         return 0;
     const std::shared_ptr<Window> window = LocalWindow(lpMsg->hwnd);
-    if (!window || window->threadId != CurrentThreadId()) {
+    if (!window || window->threadId != GetCurrentThreadId()) {
         SetLastError(window ? ERROR_MESSAGE_SYNC_ONLY : ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
@@ -423,7 +464,7 @@ extern "C" BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wPara
             queue = found->second.lock();
     }
     DWORD error = ERROR_INVALID_THREAD_ID;
-    if (!queue || !PostToQueue(*queue, { nullptr, Msg, wParam, lParam, Milliseconds(), {} }, error)) {
+    if (!queue || !PostToQueue(*queue, { nullptr, Msg, wParam, lParam, GetTickCount(), {} }, error)) {
         SetLastError(error == ERROR_INVALID_WINDOW_HANDLE ? ERROR_INVALID_THREAD_ID : error);
         return FALSE;
     }
@@ -437,7 +478,7 @@ extern "C" BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM l
         return FALSE;
     }
     if (!hWnd)
-        return PostThreadMessageW(CurrentThreadId(), Msg, wParam, lParam);
+        return PostThreadMessageW(GetCurrentThreadId(), Msg, wParam, lParam);
     if (!IsLocalHandle(hWnd)) {
         if (HandleSlot(hWnd) == 0) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -447,7 +488,7 @@ extern "C" BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM l
     }
     const std::shared_ptr<Window> window = LocalWindow(hWnd);
     DWORD error = ERROR_INVALID_WINDOW_HANDLE;
-    if (!window || !PostToQueue(*window->queue, { hWnd, Msg, wParam, lParam, Milliseconds(), {} }, error)) {
+    if (!window || !PostToQueue(*window->queue, { hWnd, Msg, wParam, lParam, GetTickCount(), {} }, error)) {
         SetLastError(error);
         return FALSE;
     }
@@ -464,6 +505,7 @@ extern "C" void WINAPI PostQuitMessage(int nExitCode)
         queue.m_newSince |= QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
     }
     queue.m_wake.notify_all();
+    WakeKernelWaiters(queue);
 }
 
 extern "C" LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
@@ -518,33 +560,47 @@ extern "C" DWORD WINAPI GetQueueStatus(UINT flags)
 extern "C" DWORD WINAPI MsgWaitForMultipleObjectsEx(
     DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask, DWORD dwFlags)
 {
-    if (nCount > 0) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return kWaitFailed;
+    if (nCount >= MAXIMUM_WAIT_OBJECTS || (nCount > 0 && !pHandles)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::vector<std::shared_ptr<platform::KernelObject>> objects;
+    std::vector<platform::Waitable*> waitables;
+    for (DWORD i = 0; i < nCount; ++i) {
+        objects.push_back(platform::ReferenceHandle(pHandles[i]));
+        platform::Waitable* waitable = objects.back() ? objects.back()->AsWaitable() : nullptr;
+        if (!waitable) {
+            platform::SetLastErrorInvalidHandle();
+            return WAIT_FAILED;
+        }
+        waitables.push_back(waitable);
     }
     ThreadQueue& queue = CurrentQueue();
-    const std::optional<Clock::time_point> deadline = dwMilliseconds == kInfinite
+    QueueInput input(queue, dwWakeMask, dwFlags);
+    waitables.push_back(&input);
+    const platform::WaitMode mode = (dwFlags & MWMO_WAITALL) ? platform::WaitMode::All : platform::WaitMode::Any;
+    const std::optional<Clock::time_point> deadline = dwMilliseconds == INFINITE
         ? std::nullopt
         : std::optional(Clock::now() + std::chrono::milliseconds(dwMilliseconds));
-    std::unique_lock lock(queue.m_mutex);
+    ++queue.m_kernelWaiters;
+    DWORD result;
     for (;;) {
-        // Without MWMO_INPUTAVAILABLE only input that arrived since the thread last looked counts.
-        const DWORD input = (dwFlags & MWMO_INPUTAVAILABLE) ? QueueContents(queue)
-                                                            : (queue.m_newSince | (QueueContents(queue) & QS_TIMER));
-        if (input & dwWakeMask) {
-            queue.m_newSince = 0;
-            return kWaitObject0 + nCount;
-        }
+        // Kernel waits wake for changes, not for time: wait no longer than the next timer.
         std::optional<Clock::time_point> until = deadline;
-        if (const auto timer = EarliestTimer(queue); timer && (dwWakeMask & QS_TIMER) && (!until || *timer < *until))
-            until = timer;
-        if (deadline && Clock::now() >= *deadline)
-            return kWaitTimeout;
-        if (until)
-            queue.m_wake.wait_until(lock, *until);
-        else
-            queue.m_wake.wait(lock);
+        if (dwWakeMask & QS_TIMER) {
+            std::lock_guard lock(queue.m_mutex);
+            if (const auto timer = EarliestTimer(queue); timer && (!until || *timer < *until))
+                until = timer;
+        }
+        const DWORD milliseconds = until ? static_cast<DWORD>(std::max<long long>(
+                                       0, std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now()).count()))
+                                         : INFINITE;
+        result = platform::WaitForObjects(waitables, mode, milliseconds);
+        if (result != WAIT_TIMEOUT || (deadline && Clock::now() >= *deadline))
+            break;
     }
+    --queue.m_kernelWaiters;
+    return result;
 }
 
 extern "C" DWORD WINAPI MsgWaitForMultipleObjects(
@@ -557,7 +613,7 @@ extern "C" UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, 
 {
     if (hWnd) {
         const std::shared_ptr<Window> window = LocalWindow(hWnd);
-        if (!window || window->threadId != CurrentThreadId()) {
+        if (!window || window->threadId != GetCurrentThreadId()) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }

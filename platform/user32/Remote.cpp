@@ -51,7 +51,7 @@ void AnswerPost(IncomingCall call, WireReader& reader)
     const std::shared_ptr<Window> window = LocalWindow(hwnd);
     if (message == WM_COPYDATA)
         error = ERROR_MESSAGE_SYNC_ONLY;
-    else if (window && PostToQueue(*window->queue, { hwnd, message, wParam, lParam, Milliseconds(), {} }, error, [&] {
+    else if (window && PostToQueue(*window->queue, { hwnd, message, wParam, lParam, GetTickCount(), {} }, error, [&] {
                  answer(ERROR_SUCCESS);
              }))
         return;
@@ -208,7 +208,6 @@ bool RemoteSend(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, SendMode 
     if (!WaitForReply(
             *me, [&] { return outcome->done; }, mode, deadline)) {
         platform::ipc::CancelCall(callId);
-        SetLastError(ERROR_TIMEOUT);
         return false;
     }
     if (outcome->answer.status != CallStatus::Ok) {

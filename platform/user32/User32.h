@@ -2,12 +2,14 @@
 // cross-process window protocol.
 //
 // Locks: the table lock guards every window and class; a queue's lock guards that queue. Neither
-// is held while a window procedure, a callback or an endpoint call runs, and the table lock is
-// never taken while a queue's lock is held.
+// is held while a window procedure, a callback or an endpoint call runs (the one exception: the
+// answer to another process's post is written under the queue's lock, see PostToQueue), and the
+// table lock is never taken while a queue's lock is held.
 #pragma once
 
 #include "windows.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -43,9 +45,6 @@ inline std::uint32_t HandleSlot(HWND hwnd)
     const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(hwnd);
     return value > 0xFFFFFFFFu ? 0 : static_cast<std::uint32_t>(value >> kSerialBits);
 }
-
-DWORD CurrentThreadId();
-DWORD Milliseconds();
 
 class ThreadQueue;
 
@@ -155,7 +154,9 @@ public:
     bool m_quit = false;
     int m_quitCode = 0;
     bool m_alive = true;
-    DWORD m_newSince = 0; // QS_ bits that arrived since the last GetQueueStatus
+    DWORD m_newSince = 0; // QS_ bits that arrived since the thread last looked
+    // Threads in MsgWaitForMultipleObjectsEx on this queue, which kernel32 must wake for new input.
+    std::atomic<int> m_kernelWaiters = 0;
 };
 
 // The calling thread's queue, made on first use.
@@ -168,7 +169,11 @@ std::shared_ptr<ThreadQueue> CurrentQueueShared();
 // can end this process.
 bool PostToQueue(ThreadQueue& queue, const MSG& message, DWORD& error, const std::function<void()>& accepted = {});
 inline constexpr std::size_t kMaxPostedMessages = 10000;
-// Hands a sent message to its window's thread; false (reply not run) when that thread has ended.
+// What may wait in one queue for its thread: a bound on what other processes can make it hold.
+inline constexpr std::size_t kMaxSentMessages = 10000;
+inline constexpr std::size_t kMaxSentBytes = 64 * 1024 * 1024;
+// Hands a sent message to its window's thread; false (reply not run) when that thread has ended
+// or its queue already holds as much as it may.
 bool DeliverSent(ThreadQueue& queue, std::shared_ptr<SentMessage> message);
 void RemoveWindowTimers(ThreadQueue& queue, HWND hwnd);
 void RemoveWindowMessages(ThreadQueue& queue, HWND hwnd);
@@ -189,7 +194,8 @@ std::optional<WindowInfo> RemoteWindowInfo(HWND hwnd);
 std::vector<WindowSummary> RemoteTopLevelWindows();
 
 // Waits on the calling thread's queue until done() or the deadline, handling sent messages
-// meanwhile unless mode is Block; returns done().
+// meanwhile unless mode is Block. Returns done(); when false, the last error says why: a time-out,
+// or ERROR_OPERATION_ABORTED for a thread that is being stopped.
 bool WaitForReply(
     ThreadQueue& queue, const std::function<bool()>& done, SendMode mode, std::optional<Clock::time_point> deadline);
 

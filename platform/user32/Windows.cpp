@@ -510,7 +510,7 @@ extern "C" BOOL WINAPI DestroyWindow(HWND hWnd)
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        if (window->threadId != CurrentThreadId()) {
+        if (window->threadId != GetCurrentThreadId()) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }

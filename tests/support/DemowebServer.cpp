@@ -1,6 +1,7 @@
 #include "DemowebServer.h"
 
 #include "TestRoot.h"
+#include "winreg.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -19,7 +20,7 @@ constexpr char kReadyPrefix[] = "demoweb listening on 127.0.0.1:";
 
 }
 
-DemowebServer::DemowebServer()
+DemowebServer::DemowebServer(RootProxy proxy)
 {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
@@ -46,6 +47,31 @@ DemowebServer::DemowebServer()
         Stop();
         throw std::runtime_error("demoweb did not report its address");
     }
+    lock.unlock();
+    if (proxy == RootProxy::PointHere)
+        SetRootProxy(true, Address());
+}
+
+void DemowebServer::SetRootProxy(bool enabled, const std::string& server, const std::string& bypass)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
+        != ERROR_SUCCESS)
+        throw std::runtime_error("cannot open the root's Internet Settings");
+    const DWORD enable = enabled ? 1 : 0;
+    auto setText = [key](const char16_t* name, const std::string& text) {
+        const std::u16string wide(text.begin(), text.end());
+        return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+            static_cast<DWORD>((wide.size() + 1) * sizeof(char16_t)));
+    };
+    const bool written
+        = RegSetValueExW(key, u"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable)
+            == ERROR_SUCCESS
+        && setText(u"ProxyServer", server) == ERROR_SUCCESS && setText(u"ProxyOverride", bypass) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (!written)
+        throw std::runtime_error("cannot write the root's proxy setting");
 }
 
 DemowebServer::~DemowebServer()

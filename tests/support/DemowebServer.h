@@ -1,6 +1,7 @@
 // A demoweb process owned by one test: started on a free loopback port with the test's machine
-// root (so that the root trusts its certificate authority), and ended by its process id when the
-// object goes. Its request log is collected on a thread of its own so that a test can wait for,
+// root (so that the root trusts its certificate authority), by default made the root's proxy (the
+// Internet Settings in the registry, which WinINet and the hidden browser read), and ended by its
+// process id when the object goes. Its request log is collected on a thread of its own so that a test can wait for,
 // and read, what demoweb was asked.
 //
 // Start throws when demoweb cannot be started or does not report its address within 10 seconds.
@@ -16,9 +17,11 @@
 
 namespace testing_support {
 
+enum class RootProxy { PointHere, Leave };
+
 class DemowebServer {
 public:
-    DemowebServer();
+    explicit DemowebServer(RootProxy proxy = RootProxy::PointHere);
     ~DemowebServer();
     DemowebServer(const DemowebServer&) = delete;
     DemowebServer& operator=(const DemowebServer&) = delete;
@@ -35,6 +38,9 @@ public:
     // The first logged request containing text, waiting up to timeout for it; empty if none came.
     std::string WaitForRequest(
         const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+
+    // Writes the root's proxy setting: enabled with server and bypass, or disabled.
+    static void SetRootProxy(bool enabled, const std::string& server, const std::string& bypass = "");
 
 private:
     void ReadLog(int pipe);

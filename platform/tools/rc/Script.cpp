@@ -71,6 +71,10 @@ const std::map<std::string, uint16_t> TypeKeywords = {
 const std::set<std::string> UnsupportedStatements = { "ACCELERATORS", "CURSOR", "DIALOG", "DIALOGEX", "MENU", "MENUEX",
     "VERSIONINFO", "TEXTINCLUDE", "DESIGNINFO", "TOOLBAR", "DLGINIT" };
 
+// The SDK's resource headers; the names that scripts take from them are predefined above.
+const std::set<std::string> SdkHeaders
+    = { "windows.h", "winres.h", "winresrc.h", "afxres.h", "winuser.h", "winver.h", "commctrl.h", "richedit.h" };
+
 const std::set<std::string> MemoryOptions
     = { "PRELOAD", "LOADONCALL", "FIXED", "MOVEABLE", "DISCARDABLE", "PURE", "IMPURE", "SHARED", "NONSHARED" };
 
@@ -88,6 +92,15 @@ std::string Upper(std::string text)
     for (char& c : text) {
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 0x20);
+    }
+    return text;
+}
+
+std::string Lower(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 0x20);
     }
     return text;
 }
@@ -309,6 +322,8 @@ private:
             throw ScriptError(file, line, "#include needs a \"file\"");
         const std::string name = text.substr(1, text.size() - 2);
         const std::string found = Resolve(name, file);
+        if (found.empty() && SdkHeaders.count(Lower(name)))
+            return; // scripts written for Windows often include the SDK's headers in quotes
         if (found.empty())
             throw ScriptError(file, line, "cannot find include file '" + name + "'");
         const std::string extension = std::filesystem::path(found).extension().string();

@@ -3,8 +3,9 @@
 // The subset of the .rc syntax that this platform's modules use: STRINGTABLE; resources read
 // from files (BITMAP, ICON, RCDATA, HTML, numbered and named types); LANGUAGE; the preprocessor's
 // #include, #define, #undef, #ifdef, #ifndef, #if, #else, #endif (#pragma is ignored). Headers
-// (.h) are read for their directives only; <...> includes are the SDK's and are skipped, with
-// the SDK's RT_* and LANG_* names predefined. Scripts are UTF-8.
+// (.h) are read for their directives only; <...> includes, and the SDK's resource headers that
+// the script's folders lack ("winres.h"), are skipped, with the SDK's RT_* and LANG_* names
+// predefined. Scripts are UTF-8.
 //
 // Any fault throws ScriptError with the file and line where it lies.
 #pragma once

@@ -3,6 +3,8 @@
 #include "TestRoot.h"
 
 #include <arpa/inet.h>
+#include <filesystem>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
@@ -166,6 +168,32 @@ TEST(Demoweb, TunnelsAreServedWithCertificatesTheRootTrusts)
     SSL_free(ssl);
     SSL_CTX_free(context);
     close(socket);
+}
+
+}
+
+namespace {
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST(Demoweb, KeepsTheRootsAuthorityForLaterRuns)
+{
+    const std::string certificate = testing_support::TestRoot() + "/certs/demoweb-ca.pem";
+    std::string first;
+    {
+        DemowebServer server;
+        first = ReadFile(certificate);
+    }
+    EXPECT_THAT(first, StartsWith("-----BEGIN CERTIFICATE-----"));
+    DemowebServer again;
+    EXPECT_EQ(ReadFile(certificate), first);
+    EXPECT_EQ(std::filesystem::status(testing_support::TestRoot() + "/demoweb-ca.key").permissions()
+            & std::filesystem::perms::others_read,
+        std::filesystem::perms::none);
 }
 
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -161,6 +162,28 @@ TEST(CodePage, UnmappableCharactersTakeTheDefaultCharacter)
     EXPECT_EQ(ToBytes(CP_UTF8, std::u16string(1, u'\xd800')), "\xef\xbf\xbd");
 }
 
+// Converts in its destructor, as objects that log or save on their way out do.
+struct ConvertsAtThreadExit {
+    std::string* result = nullptr;
+    ~ConvertsAtThreadExit()
+    {
+        if (result)
+            *result = ToBytes(936, u"\u4e2d");
+    }
+};
+
+TEST(CodePage, ConvertsWhileAThreadEnds)
+{
+    std::string result;
+    std::thread([&] {
+        // Made before the thread's first conversion, so it is destroyed after kernel32's own state.
+        thread_local ConvertsAtThreadExit late;
+        late.result = &result;
+        EXPECT_EQ(ToBytes(936, u"a"), "a");
+    }).join();
+    EXPECT_EQ(result, "\xd6\xd0");
+}
+
 TEST(CodePage, MachineCodePagesDefaultTo1252And437)
 {
     EXPECT_EQ(GetACP(), 1252u);
@@ -206,4 +229,11 @@ TEST(CodePage, AnAnsiCodePageWindowsLacksFallsBackTo1252)
 {
     SetMachineAnsiCodePage("930");
     EXPECT_EQ(GetACP(), 1252u);
+}
+
+TEST(CodePage, TheAnsiCodePageMayBeUtf8)
+{
+    SetMachineAnsiCodePage("65001");
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+    EXPECT_EQ(ToBytes(CP_ACP, u"\u4e2d"), "\xe4\xb8\xad");
 }

@@ -30,7 +30,7 @@ TEST(Format, FormatsWhatWindowsCodeWrites)
         { Format(u"%ld|%lu|%lx", -5, 5u, 0xBEEFu), u"-5|5|beef" },
         { Format(u"%x|%X|%#x|%08X", 255, 255, 255, 0xABCu), u"ff|FF|0xff|00000ABC" },
         { Format(u"[%5d][%-5d][%05d][%.3d]", 42, 42, -42, 7), u"[   42][42   ][-0042][007]" },
-        { Format(u"%s and %ls", u"wide", u"also wide"), u"wide and also wide" },
+        { Format(u"%s, %ls, %ws", u"wide", u"also", u"too"), u"wide, also, too" },
         { Format(u"%S|%hs", "narrow", "short"), u"narrow|short" },
         { Format(u"[%6s][%-6s][%.2s]", u"ab", u"ab", u"abcdef"), u"[    ab][ab    ][ab]" },
         { Format(u"%c%c%C", u'o', u'\u00e9', 'k'), u"o\u00e9k" },

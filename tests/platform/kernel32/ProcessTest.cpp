@@ -9,6 +9,7 @@
 #include <map>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -116,6 +117,8 @@ TEST(Process, TheChildGetsTheExactCommandLineAndItsExitCode)
             { "ProcessProbe", "--exit=3" } },
         { "application name, first item anything", true, u"alias\\name.exe x  --exit=3",
             { "alias\\name.exe", "x", "--exit=3" } },
+        { "application name, command line starting with a blank", true, u" http://host/page --exit=3",
+            { "", "http://host/page", "--exit=3" } },
     };
     const std::u16string applicationName = Wide(ProbePath());
     for (const Case& c : cases) {
@@ -210,12 +213,12 @@ TEST(Process, HandlesCanBeWaitedOnTogetherAndTerminated)
     const HANDLE hung = StartProbe(hanging);
     ASSERT_NE(hung, nullptr);
     Start quick;
-    quick.commandLine = u"ProcessProbe --exit=5";
+    quick.commandLine = u"ProcessProbe --exit=-2"; // a code that needs all 32 bits
     const HANDLE done = StartProbe(quick);
     ASSERT_NE(done, nullptr);
     const HANDLE both[] = { hung, done };
     EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, INFINITE), WAIT_OBJECT_0 + 1);
-    EXPECT_EQ(ExitCodeOnceEnded(done), 5u);
+    EXPECT_EQ(ExitCodeOnceEnded(done), 0xFFFFFFFEu);
 
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(hung, &code));
@@ -225,6 +228,14 @@ TEST(Process, HandlesCanBeWaitedOnTogetherAndTerminated)
     EXPECT_TRUE(TerminateProcess(hung, 77));
     EXPECT_EQ(ExitCodeOnceEnded(hung), 77u);
     EXPECT_EQ(ExitCodeOnceEnded(opened), 77u) << "OpenProcess names the same child";
+
+    const HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(getppid()));
+    ASSERT_NE(parent, nullptr) << "a process that is not a child";
+    EXPECT_EQ(WaitForSingleObject(parent, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(parent);
+    SetLastError(0);
+    EXPECT_EQ(OpenProcess(SYNCHRONIZE, FALSE, 0x7FFFFFF0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 
     ASSERT_TRUE(GetExitCodeProcess(GetCurrentProcess(), &code));
     EXPECT_EQ(code, STILL_ACTIVE);

@@ -143,6 +143,8 @@ TEST(Resources, ALibraryHasItsOwnTableWhileLoaded)
     const HMODULE module = platform::ModuleFromAddress(dlsym(library, "ResourceLibraryMarker"));
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(ResourceBytes(module, FindResourceW(module, MAKEINTRESOURCEW(7), u"REGISTRY")), FileBytes("library.rgs"));
+    EXPECT_EQ(ResourceBytes(module, FindResourceW(module, MAKEINTRESOURCEW(1), u"TYPELIB")), FileBytes("typelib.bin"))
+        << "a file the build generated, found in an include directory";
     const HRSRC block = FindResourceW(module, MAKEINTRESOURCEW(1), RT_STRING);
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(StringFromBlock(block, 1), u"from the library");

@@ -1,3 +1,4 @@
+#include "KernelObject.h"
 #include "ThreadStop.h"
 #include "windows.h"
 
@@ -187,6 +188,64 @@ TEST(Wait, SetEventWakesAThreadBlockedWithoutTimeOut)
     EXPECT_EQ(result.load(), WAIT_OBJECT_0);
 }
 
+TEST(Wait, ALibrarysOwnObjectWaitsTogetherWithHandles)
+{
+    // What user32's message queue does: state of its own, changed outside the wait lock, and a
+    // wake-up after each change.
+    struct Flag : platform::Waitable {
+        std::atomic<bool> raised { false };
+        bool IsSignaled() const override
+        {
+            return raised.load();
+        }
+        void Acquire() override
+        {
+            raised = false;
+        }
+    } flag;
+    const Handle event(NewEvent(FALSE));
+    const HANDLE handles[] = { event.get() };
+    platform::Waitable* const extra[] = { &flag };
+    EXPECT_EQ(platform::WaitForHandles(handles, extra, platform::WaitMode::Any, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    std::thread raiser([&] {
+        flag.raised = true;
+        platform::WakeWaiters();
+    });
+    EXPECT_EQ(platform::WaitForHandles(handles, extra, platform::WaitMode::Any, INFINITE), WAIT_OBJECT_0 + 1);
+    raiser.join();
+    EXPECT_FALSE(flag.raised.load()) << "acquired";
+    flag.raised = true;
+    EXPECT_EQ(platform::WaitForHandles(handles, extra, platform::WaitMode::All, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    SetEvent(event.get());
+    EXPECT_EQ(platform::WaitForHandles(handles, extra, platform::WaitMode::All, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForHandles({}, extra, platform::WaitMode::Any, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the queue alone";
+}
+
+TEST(Wait, NeverTakesASignalItReportsAsATimeOut)
+{
+    // An object that becomes signalled while the wait is under way, as if set right at its
+    // deadline: a wait either takes it and says so, or leaves it alone.
+    struct LateSignal : platform::Waitable {
+        mutable int looks = 0;
+        int taken = 0;
+        bool IsSignaled() const override
+        {
+            return ++looks >= 2 && taken == 0;
+        }
+        void Acquire() override
+        {
+            ++taken;
+        }
+    };
+    for (DWORD timeout : { 0u, 5u }) {
+        LateSignal late;
+        platform::Waitable* const objects[] = { &late };
+        const DWORD result = platform::WaitForObjects(objects, platform::WaitMode::Any, timeout);
+        EXPECT_EQ(result == WAIT_OBJECT_0, late.taken == 1) << "time-out " << timeout << ", result " << result;
+    }
+}
+
 TEST(Wait, FailsOnBadInput)
 {
     const Handle event(NewEvent(TRUE, TRUE));
@@ -306,6 +365,39 @@ TEST(StopFacility, AThreadStoppedBeforeItStartsNeverRuns)
     EXPECT_EQ(ResumeThread(thread.get()), 1u);
     EXPECT_EQ(ExitCodeOnceEnded(thread.get()), 9u);
     EXPECT_EQ(runs.load(), 0);
+}
+
+TEST(StopFacility, DoesNotCutACriticalSectionShort)
+{
+    struct Shared {
+        CRITICAL_SECTION section;
+        HANDLE running = NewEvent(TRUE);
+        std::atomic<bool> entered { false };
+        std::atomic<DWORD> waitAfterwards { 0 };
+    } shared;
+    InitializeCriticalSection(&shared.section);
+    EnterCriticalSection(&shared.section);
+    const Handle thread(CreateThread(
+        nullptr, 0,
+        [](LPVOID raw) -> DWORD {
+            auto* shared = static_cast<Shared*>(raw);
+            SetEvent(shared->running);
+            EnterCriticalSection(&shared->section);
+            shared->entered = true;
+            LeaveCriticalSection(&shared->section);
+            shared->waitAfterwards = WaitForSingleObject(GetCurrentThread(), INFINITE);
+            return 0;
+        },
+        &shared, 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(shared.running, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(TerminateThread(thread.get(), 6));
+    EXPECT_EQ(WaitForSingleObject(thread.get(), 20), static_cast<DWORD>(WAIT_TIMEOUT)) << "still waiting to enter";
+    LeaveCriticalSection(&shared.section);
+    EXPECT_EQ(ExitCodeOnceEnded(thread.get()), 6u);
+    EXPECT_TRUE(shared.entered.load());
+    EXPECT_EQ(shared.waitAfterwards.load(), WAIT_FAILED);
+    DeleteCriticalSection(&shared.section);
+    CloseHandle(shared.running);
 }
 
 TEST(StopFacility, CallsTheWakeupsOfTheStoppedThreadOnly)

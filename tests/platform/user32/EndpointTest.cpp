@@ -1,52 +1,19 @@
 #include "Endpoint.h"
+#include "RawPeer.h"
 
-#include <cstring>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace platform::ipc;
+using testing_support::Connect;
+using testing_support::Frame;
+using testing_support::ReadFrame;
 
 namespace {
-
-std::vector<std::uint8_t> Frame(const FrameHeader& header, std::vector<std::uint8_t> body)
-{
-    std::vector<std::uint8_t> frame(kFrameHeaderBytes);
-    EncodeHeader(header, frame.data());
-    frame.insert(frame.end(), body.begin(), body.end());
-    return frame;
-}
-
-int Connect(const std::string& path)
-{
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Reads one whole frame; false when the endpoint closed the connection instead.
-bool ReadFrame(int fd, FrameHeader& header, std::vector<std::uint8_t>& body)
-{
-    std::vector<std::uint8_t> buffer;
-    std::uint8_t chunk[4096];
-    while (buffer.size() < kFrameHeaderBytes
-        || (DecodeHeader(buffer.data(), header) && buffer.size() < kFrameHeaderBytes + header.bodyLength)) {
-        const ssize_t got = recv(fd, chunk, sizeof(chunk), 0);
-        if (got <= 0)
-            return false;
-        buffer.insert(buffer.end(), chunk, chunk + got);
-    }
-    body.assign(buffer.begin() + kFrameHeaderBytes, buffer.end());
-    return true;
-}
 
 // The endpoint under test echoes every Com request's body back.
 void InstallEcho()
@@ -197,4 +164,45 @@ TEST(Endpoint, CallsFailWhenThePeerIsMissingSilentOrGone)
     EXPECT_EQ(outcome.get_future().get(), CallStatus::PeerGone);
     close(listener);
     unlink(address.sun_path);
+}
+
+TEST(Endpoint, PeersOfAnotherUserAreTurnedAway)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    InstallEcho();
+    const std::string path = SocketPath(OwnSlot());
+    // Let another user reach the socket at all, so that only the endpoint's own check stands.
+    const std::string root = path.substr(0, path.rfind("/run/"));
+    ASSERT_EQ(chmod(root.c_str(), 0711), 0);
+    ASSERT_EQ(chmod((root + "/run").c_str(), 0711), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+    const std::vector<std::uint8_t> echo = Frame(kValid, { 4, 5, 6 });
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(2);
+        const int fd = Connect(path);
+        if (fd < 0)
+            _exit(3);
+        FrameHeader header;
+        std::vector<std::uint8_t> body;
+        const bool answered = send(fd, echo.data(), echo.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(echo.size())
+            && ReadFrame(fd, header, body);
+        _exit(answered ? 1 : 0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    chmod(root.c_str(), 0700);
+    chmod((root + "/run").c_str(), 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: answered, 2: cannot change user, 3: cannot connect";
+
+    const int fd = Connect(path); // the same user is still served
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, echo.data(), echo.size(), MSG_NOSIGNAL), static_cast<ssize_t>(echo.size()));
+    FrameHeader header;
+    std::vector<std::uint8_t> body;
+    EXPECT_TRUE(ReadFrame(fd, header, body));
+    close(fd);
 }

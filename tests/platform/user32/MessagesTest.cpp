@@ -365,3 +365,98 @@ TEST(Messages, MsgWaitWakesForNewInputOrTimesOut)
     MSG message;
     EXPECT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
 }
+
+namespace {
+
+struct StoppedCall {
+    std::function<std::pair<LRESULT, DWORD>()> call;
+    std::promise<std::pair<LRESULT, DWORD>> outcome;
+};
+
+DWORD WINAPI RunStoppedCall(LPVOID parameter)
+{
+    auto* stopped = static_cast<StoppedCall*>(parameter);
+    stopped->outcome.set_value(stopped->call());
+    return 0;
+}
+
+}
+
+TEST(Messages, MessageWaitsOfAThreadBeingStoppedFailAtOnce)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    WindowThread busy([&](HWND, UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (message == kAsk)
+            released.wait();
+        return std::nullopt;
+    });
+    struct Case {
+        const char* name;
+        std::function<std::pair<LRESULT, DWORD>()> call;
+        LRESULT expected;
+    };
+    const Case cases[] = {
+        { "GetMessageW",
+            [] {
+                MSG message;
+                const BOOL result = GetMessageW(&message, nullptr, 0, 0);
+                return std::pair<LRESULT, DWORD>(result, GetLastError());
+            },
+            -1 },
+        { "SendMessageW to a busy thread",
+            [&] {
+                const LRESULT result = SendMessageW(busy.Window(), kAsk, 0, 0);
+                return std::pair<LRESULT, DWORD>(result, GetLastError());
+            },
+            0 },
+        { "MsgWaitForMultipleObjectsEx",
+            [] {
+                const DWORD result = MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, 0);
+                return std::pair<LRESULT, DWORD>(static_cast<LRESULT>(result), GetLastError());
+            },
+            static_cast<LRESULT>(WAIT_FAILED) },
+    };
+    for (const Case& c : cases) {
+        StoppedCall stopped { c.call, {} };
+        auto outcome = stopped.outcome.get_future();
+        const HANDLE thread = CreateThread(nullptr, 0, RunStoppedCall, &stopped, 0, nullptr);
+        ASSERT_NE(thread, nullptr) << c.name;
+        // The stop may come before or during the wait; either way the call must fail at once.
+        ASSERT_TRUE(TerminateThread(thread, 1)) << c.name;
+        const auto [result, error] = outcome.get();
+        EXPECT_EQ(result, c.expected) << c.name;
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_OPERATION_ABORTED)) << c.name;
+        EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0) << c.name;
+        CloseHandle(thread);
+    }
+    release.set_value();
+}
+
+TEST(Messages, MsgWaitWaitsOnKernelObjectsAndTheQueueTogether)
+{
+    const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    const HANDLE handles[] = { event };
+    EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, handles, 10, QS_ALLINPUT, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    std::thread setter([event] { SetEvent(event); });
+    EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, 0), WAIT_OBJECT_0);
+    setter.join();
+
+    const DWORD me = GetCurrentThreadId();
+    std::thread poster([me] { PostThreadMessageW(me, WM_USER, 0, 0); });
+    EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_POSTMESSAGE, 0), WAIT_OBJECT_0 + 1);
+    poster.join();
+    MSG message;
+    EXPECT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+
+    const HWND hwnd = MakeWindow();
+    SetTimer(hwnd, 1, USER_TIMER_MINIMUM, nullptr);
+    EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, handles, 10'000, QS_TIMER, 0), WAIT_OBJECT_0 + 1)
+        << "a timer falling due is input";
+    DestroyWindow(hwnd);
+
+    const HANDLE invalid[] = { reinterpret_cast<HANDLE>(0x7777) };
+    EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, invalid, 0, QS_ALLINPUT, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    CloseHandle(event);
+}

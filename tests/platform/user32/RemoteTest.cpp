@@ -1,5 +1,6 @@
 #include "Endpoint.h"
 #include "PeerMessages.h"
+#include "RawPeer.h"
 #include "TestRoot.h"
 #include "TestWindow.h"
 
@@ -172,5 +173,84 @@ TEST(RemoteWindows, HandlesOfProcessesNeverCollide)
     EXPECT_EQ(FindWindowW(u"PeerClass", nullptr), second.Window());
     peer::Process third(PeerProgram(), "PeerClass", "three");
     EXPECT_NE(third.Window(), first.Window()) << "a dead process's handles are not handed out again soon";
+    DestroyWindow(own);
+}
+
+TEST(RemoteWindows, MalformedRequestsAreRefusedWithoutHarm)
+{
+    using platform::ipc::FrameType;
+    using platform::ipc::WireWriter;
+    const HWND own = MakeWindow();
+    const auto hwndValue = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(own));
+    // The requests as the wire carries them: method 1 posts, 2 sends, 3 asks about a window.
+    const auto post = [](std::uint32_t hwnd, std::uint32_t message, bool whole) {
+        WireWriter body;
+        body.U32(hwnd);
+        body.U32(message);
+        body.U64(1);
+        if (whole)
+            body.U64(2);
+        return body.Data();
+    };
+    const auto sendBody = [](std::uint32_t hwnd, std::uint32_t message, std::uint32_t hasCopy, std::uint32_t bytes) {
+        WireWriter body;
+        body.U32(hwnd);
+        body.U32(message);
+        body.U64(0);
+        body.U64(0);
+        body.U32(hasCopy);
+        body.U64(0);
+        body.U32(bytes); // a byte count, with no bytes behind it
+        return body.Data();
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t method;
+        std::vector<std::uint8_t> body;
+        FrameType answer;
+        std::optional<DWORD> error;
+    };
+    WireWriter infoWithTail;
+    infoWithTail.U32(hwndValue);
+    infoWithTail.U32(0);
+    const Case cases[] = {
+        { "post cut short", 1, post(hwndValue, WM_USER, false), FrameType::Failure, std::nullopt },
+        { "send with data for another message", 2, sendBody(hwndValue, WM_USER, 1, 0), FrameType::Failure,
+            std::nullopt },
+        { "send with more bytes than it carries", 2, sendBody(hwndValue, WM_COPYDATA, 1, 1000), FrameType::Failure,
+            std::nullopt },
+        { "query with bytes left over", 3, infoWithTail.Data(), FrameType::Failure, std::nullopt },
+        { "unknown method", 99, {}, FrameType::Failure, std::nullopt },
+        { "post to no window", 1, post(hwndValue + 1, WM_USER, true), FrameType::Reply, ERROR_INVALID_WINDOW_HANDLE },
+        { "posted WM_COPYDATA", 1, post(hwndValue, WM_COPYDATA, true), FrameType::Reply, ERROR_MESSAGE_SYNC_ONLY },
+        { "valid post", 1, post(hwndValue, WM_USER + 7, true), FrameType::Reply, ERROR_SUCCESS },
+    };
+    const int fd = testing_support::Connect(platform::ipc::SocketPath(platform::ipc::OwnSlot()));
+    ASSERT_GE(fd, 0);
+    std::uint64_t callId = 0;
+    for (const Case& c : cases) {
+        const std::vector<std::uint8_t> frame = testing_support::Frame(
+            { static_cast<std::uint32_t>(c.body.size()), static_cast<std::uint16_t>(platform::ipc::Service::User32),
+                static_cast<std::uint8_t>(FrameType::Request), 0, c.method, ++callId },
+            c.body);
+        ASSERT_EQ(send(fd, frame.data(), frame.size(), MSG_NOSIGNAL), static_cast<ssize_t>(frame.size())) << c.name;
+        platform::ipc::FrameHeader header;
+        std::vector<std::uint8_t> body;
+        ASSERT_TRUE(testing_support::ReadFrame(fd, header, body)) << c.name << ": the connection stays open";
+        EXPECT_EQ(header.callId, callId) << c.name;
+        EXPECT_EQ(header.type, static_cast<std::uint8_t>(c.answer)) << c.name;
+        if (c.error) {
+            platform::ipc::WireReader reader(body);
+            EXPECT_EQ(reader.U32(), *c.error) << c.name;
+            EXPECT_TRUE(reader.Complete()) << c.name;
+        }
+    }
+    close(fd);
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, own, 0, 0, PM_REMOVE));
+    EXPECT_EQ(message.message, static_cast<UINT>(WM_USER + 7));
+    EXPECT_EQ(message.wParam, 1u);
+    EXPECT_EQ(message.lParam, 2);
+    EXPECT_FALSE(PeekMessageW(&message, own, 0, 0, PM_REMOVE)) << "nothing else got through";
     DestroyWindow(own);
 }

@@ -224,6 +224,64 @@ TEST(WaveOut, PlaysNoFasterThanRealTimeAndResetEndsWhatIsQueued)
     EXPECT_EQ(waveOutClose(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
 }
 
+namespace {
+
+// Plays its block three times over, writing it again from each WOM_DONE, then closes the device
+// from the last one: the way a streaming player drives the device from its callback.
+struct Streamer {
+    static constexpr UINT Finished = 0; // recorded when the callback that closed the device is done
+    static void CALLBACK Callback(HDRVR device, UINT message, DWORD_PTR instance, DWORD_PTR parameter, DWORD_PTR)
+    {
+        auto* self = reinterpret_cast<Streamer*>(instance);
+        const auto handle = reinterpret_cast<HWAVEOUT>(device);
+        self->recorder.Callback(device, message, reinterpret_cast<DWORD_PTR>(&self->recorder), parameter, 0);
+        if (message == WOM_DONE && ++self->played < 3) {
+            self->writeResult = waveOutWrite(handle, &self->block.header, sizeof(WAVEHDR));
+        } else if (message == WOM_DONE) {
+            MMTIME time {};
+            time.wType = TIME_BYTES;
+            waveOutGetPosition(handle, &time, sizeof time);
+            self->position = time.u.cb;
+            waveOutUnprepareHeader(handle, &self->block.header, sizeof(WAVEHDR));
+            self->closeResult = waveOutClose(handle);
+            self->recorder.Callback(device, Finished, reinterpret_cast<DWORD_PTR>(&self->recorder), 0, 0);
+        }
+    }
+
+    Block block { 800 };
+    Recorder recorder;
+    int played = 0;
+    DWORD position = 0;
+    MMRESULT writeResult = MMSYSERR_NOERROR;
+    MMRESULT closeResult = MMSYSERR_ERROR;
+};
+
+}
+
+TEST(WaveOut, ACallbackMayWriteAgainAndClose)
+{
+    Streamer streamer;
+    const WAVEFORMATEX format = Pcm();
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, 0, &format, reinterpret_cast<DWORD_PTR>(&Streamer::Callback),
+                  reinterpret_cast<DWORD_PTR>(&streamer), CALLBACK_FUNCTION),
+        static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_EQ(
+        waveOutPrepareHeader(device, &streamer.block.header, sizeof(WAVEHDR)), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_EQ(waveOutWrite(device, &streamer.block.header, sizeof(WAVEHDR)), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+
+    // WOM_OPEN, three WOM_DONE, and WOM_CLOSE from within the last of them.
+    const std::vector<Recorder::Notification> notifications = streamer.recorder.WaitFor(6);
+    ASSERT_EQ(notifications.size(), 6u);
+    EXPECT_EQ(notifications[5].message, Streamer::Finished);
+    EXPECT_EQ(notifications[4].message, static_cast<UINT>(WOM_CLOSE));
+    EXPECT_EQ(notifications[3].message, static_cast<UINT>(WOM_DONE));
+    EXPECT_EQ(streamer.writeResult, static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(streamer.closeResult, static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(streamer.position, 3 * 800u);
+    EXPECT_EQ(waveOutReset(device), static_cast<MMRESULT>(MMSYSERR_INVALHANDLE)) << "the device is closed";
+}
+
 TEST(WaveOut, AnEventCallbackIsSetForEveryNotification)
 {
     const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
