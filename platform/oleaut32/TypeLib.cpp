@@ -163,6 +163,12 @@ HRESULT LoadTypeLibBytes(std::u16string_view name, std::vector<uint8_t>& bytes)
             bytes = std::move(*resource);
             return S_OK;
         }
+        // A program cannot be loaded into another process to have its resources read, so there
+        // its type library is the .tlb file that the build leaves beside it.
+        if (auto beside = ReadFileBytes(std::filesystem::path(host).replace_extension(".tlb").string())) {
+            bytes = std::move(*beside);
+            return S_OK;
+        }
         return TYPE_E_CANTLOADLIBRARY;
     }
     const size_t separator = host.rfind('/');

@@ -388,6 +388,23 @@ TEST(TypeLib, LoadsFromModuleResourcesAndTheStandardLibraryByName)
     }
 }
 
+// Another process's program cannot be loaded here; its type library is the .tlb beside it.
+TEST(TypeLib, ProgramOfAnotherProcessLoadsFromTheFileBesideIt)
+{
+    char16_t program[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    const std::filesystem::path directory = testing_support::TestRoot() + "/server";
+    std::filesystem::create_directories(directory);
+    std::filesystem::copy_file(Narrow(program), directory / "Sample.exe");
+    const std::u16string server = Wide((directory / "Sample.exe").string());
+    ITypeLib* library = nullptr;
+    EXPECT_EQ(LoadTypeLib(server.c_str(), &library), TYPE_E_CANTLOADLIBRARY);
+    std::filesystem::copy_file(SAMPLE_TLB, directory / "Sample.tlb");
+    ASSERT_EQ(LoadTypeLib(server.c_str(), &library), S_OK);
+    EXPECT_EQ(library->GetTypeInfoCount(), 5u);
+    library->Release();
+}
+
 // One valid file and mutations of it: each must fail to load, and none may crash.
 TEST(TypeLib, CorruptFilesFailToLoad)
 {
