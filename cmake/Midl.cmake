@@ -3,7 +3,9 @@
 # Compiles the IDL file with midl at build time into <name>.h and <name>.tlb in a directory of the
 # target's own, which the target gets as an include directory. The directory is also left in the
 # variable <target>_MIDL_DIR, for the INCLUDE of reelscan_add_resources, so that a resource script
-# can name "<name>.tlb" as its TYPELIB. The build reruns midl when the IDL file or a type library
+# can name "<name>.tlb" as its TYPELIB. The .tlb is also copied beside the built target, where
+# LoadTypeLib finds a program's type library from another process, which cannot load the program
+# to read its resources. The build reruns midl when the IDL file or a type library
 # it imports changes; a fault fails the build with the IDL file and line.
 function(reelscan_add_idl target idl)
   get_filename_component(idl_path ${idl} ABSOLUTE)
@@ -22,5 +24,8 @@ function(reelscan_add_idl target idl)
   add_custom_target(${target}_midl DEPENDS ${header} ${library})
   add_dependencies(${target} ${target}_midl)
   target_include_directories(${target} PRIVATE ${directory})
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${library} $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
   set(${target}_MIDL_DIR ${directory} PARENT_SCOPE)
 endfunction()

@@ -163,6 +163,12 @@ HRESULT LoadTypeLibBytes(std::u16string_view name, std::vector<uint8_t>& bytes)
             bytes = std::move(*resource);
             return S_OK;
         }
+        // A program cannot be loaded into another process to have its resources read, so there
+        // its type library is the .tlb file that the build leaves beside it.
+        if (auto beside = ReadFileBytes(std::filesystem::path(host).replace_extension(".tlb").string())) {
+            bytes = std::move(*beside);
+            return S_OK;
+        }
         return TYPE_E_CANTLOADLIBRARY;
     }
     const size_t separator = host.rfind('/');
@@ -906,14 +912,29 @@ extern "C" HRESULT WINAPI QueryPathOfRegTypeLib(
     if (bestMinor < 0)
         return TYPE_E_LIBNOTREGISTERED;
     char version[32];
-    std::snprintf(version, sizeof(version), "\\%x.%x\\", wMaj, bestMinor);
+    std::snprintf(version, sizeof(version), "\\%x.%x", wMaj, bestMinor);
     const std::u16string versionKey = libraryKey + FromUtf8(version);
     // The locale asked for, then its primary language, then the neutral locale.
+    std::vector<std::u16string> locales;
     for (LCID candidate : { lcid, static_cast<LCID>(lcid & 0x3FF), static_cast<LCID>(0) }) {
         char locale[16];
-        std::snprintf(locale, sizeof(locale), "%x\\win32", candidate);
+        std::snprintf(locale, sizeof(locale), "%x", candidate);
+        locales.push_back(FromUtf8(locale));
+    }
+    // A caller that asks for the neutral locale takes a library of any locale, such as one
+    // registered under US English only.
+    if (lcid == 0 && RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (DWORD i = 0;; ++i) {
+            DWORD length = 64;
+            if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            locales.push_back(name);
+        }
+        RegCloseKey(key);
+    }
+    for (const std::u16string& locale : locales) {
         std::u16string path;
-        if (ReadDefault(HKEY_CLASSES_ROOT, versionKey + FromUtf8(locale), path)) {
+        if (ReadDefault(HKEY_CLASSES_ROOT, versionKey + u"\\" + locale + u"\\win32", path)) {
             *lpbstrPathName = SysAllocString(path.c_str());
             return *lpbstrPathName ? S_OK : E_OUTOFMEMORY;
         }

@@ -150,12 +150,9 @@ HRESULT Unregister(Scope scope, REFGUID libID, WORD major, WORD minor, LCID lcid
     RegCloseKey(key);
     // The interfaces are those of the library as registered; a library that no longer loads
     // leaves its interface keys behind, as Windows does.
-    char16_t path[MAX_PATH * 4];
-    DWORD size = sizeof(path);
-    const std::u16string pathKey = versionKey + u"\\" + Hex(lcid) + u"\\win32";
+    BSTR path = nullptr;
     ITypeLib* library = nullptr;
-    if (RegGetValueW(root, pathKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) == ERROR_SUCCESS
-        && SUCCEEDED(LoadTypeLib(path, &library))) {
+    if (SUCCEEDED(QueryPathOfRegTypeLib(libID, major, minor, lcid, &path)) && SUCCEEDED(LoadTypeLib(path, &library))) {
         ForEachAutomationInterface(library, [&](REFIID iid, const std::u16string&) {
             const std::u16string interfaceKey = u"Interface\\" + GuidText(iid);
             char16_t owner[64];
@@ -169,6 +166,7 @@ HRESULT Unregister(Scope scope, REFGUID libID, WORD major, WORD minor, LCID lcid
         });
         library->Release();
     }
+    SysFreeString(path);
     HRESULT hr = RegDeleteTreeW(root, versionKey.c_str()) == ERROR_SUCCESS ? S_OK : TYPE_E_REGISTRYACCESS;
     // The library's key goes with its last version.
     if (RegOpenKeyExW(root, libraryKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {

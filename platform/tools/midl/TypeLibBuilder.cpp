@@ -206,6 +206,8 @@ private:
             pointers += builtin->second.impliedPointer;
         } else {
             const auto found = m_definitions.find(type.base);
+            if (found == m_definitions.end() && !FindImported(type.base))
+                throw IdlError(m_file.path, type.line, "'" + type.base + "' is not defined");
             if (found != m_definitions.end() && m_file.definitions[found->second].kind == Kind::CoClass)
                 throw IdlError(m_file.path, type.line, "coclass '" + type.base + "' is not a type");
             if (pointers == 0)

@@ -122,6 +122,7 @@ TEST(TypeLib, LibraryAttributesAndTheOrderOfItsTypes)
     EXPECT_EQ(attr->wMajorVerNum, 1);
     EXPECT_EQ(attr->wMinorVerNum, 0);
     EXPECT_EQ(attr->syskind, SYS_WIN32);
+    EXPECT_EQ(attr->lcid, 0x409u);
     sample.library->ReleaseTLibAttr(attr);
     BSTR name = nullptr, doc = nullptr;
     ASSERT_EQ(sample.library->GetDocumentation(-1, &name, &doc, nullptr, nullptr), S_OK);
@@ -387,6 +388,23 @@ TEST(TypeLib, LoadsFromModuleResourcesAndTheStandardLibraryByName)
     }
 }
 
+// Another process's program cannot be loaded here; its type library is the .tlb beside it.
+TEST(TypeLib, ProgramOfAnotherProcessLoadsFromTheFileBesideIt)
+{
+    char16_t program[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    const std::filesystem::path directory = testing_support::TestRoot() + "/server";
+    std::filesystem::create_directories(directory);
+    std::filesystem::copy_file(Narrow(program), directory / "Sample.exe");
+    const std::u16string server = Wide((directory / "Sample.exe").string());
+    ITypeLib* library = nullptr;
+    EXPECT_EQ(LoadTypeLib(server.c_str(), &library), TYPE_E_CANTLOADLIBRARY);
+    std::filesystem::copy_file(SAMPLE_TLB, directory / "Sample.tlb");
+    ASSERT_EQ(LoadTypeLib(server.c_str(), &library), S_OK);
+    EXPECT_EQ(library->GetTypeInfoCount(), 5u);
+    library->Release();
+}
+
 // One valid file and mutations of it: each must fail to load, and none may crash.
 TEST(TypeLib, CorruptFilesFailToLoad)
 {
@@ -464,7 +482,7 @@ TEST_P(TypeLibRegistration, RegisterThenUnregisterLeavesNothing)
                                        : RegisterTypeLib(sample.library, path.c_str(), nullptr);
     ASSERT_EQ(registered, S_OK);
     EXPECT_EQ(ReadDefault(root, libraryKey + u"\\1.0"), "Sample 1.0 Type Library");
-    EXPECT_EQ(ReadDefault(root, libraryKey + u"\\1.0\\0\\win32"), SAMPLE_TLB);
+    EXPECT_EQ(ReadDefault(root, libraryKey + u"\\1.0\\409\\win32"), SAMPLE_TLB);
     EXPECT_EQ(ReadDefault(root, libraryKey + u"\\1.0\\FLAGS"), "0");
     EXPECT_TRUE(KeyExists(root, libraryKey + u"\\1.0\\HELPDIR"));
     EXPECT_FALSE(KeyExists(perUser ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, libraryKey)) << "the other scope";
@@ -510,6 +528,30 @@ TEST_P(TypeLibRegistration, RegisterThenUnregisterLeavesNothing)
 
 INSTANTIATE_TEST_SUITE_P(Scopes, TypeLibRegistration, testing::Values(false, true),
     [](const testing::TestParamInfo<bool>& info) { return info.param ? "PerUser" : "AllUsers"; });
+
+TEST(TypeLib, LoadTypeLibExRegistersOnRequestAndARegisteredModuleLoads)
+{
+    const std::u16string path = Wide(SAMPLE_TLB);
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library), S_OK);
+    library->Release();
+    EXPECT_EQ(LoadRegTypeLib(LIBID_SampleLib, 1, 0, 0, &library), TYPE_E_LIBNOTREGISTERED);
+    ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_REGISTER, &library), S_OK);
+    library->Release();
+    ASSERT_EQ(LoadRegTypeLib(LIBID_SampleLib, 1, 0, 0, &library), S_OK);
+
+    // A server registers its own module, whose TYPELIB resource is then what loads.
+    char16_t program[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    ASSERT_EQ(RegisterTypeLib(library, program, nullptr), S_OK);
+    library->Release();
+    BSTR registered = nullptr;
+    ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_SampleLib, 1, 0, 0, &registered), S_OK);
+    EXPECT_EQ(Take(registered), Narrow(program));
+    ASSERT_EQ(LoadRegTypeLib(LIBID_SampleLib, 1, 0, 0, &library), S_OK);
+    EXPECT_EQ(library->GetTypeInfoCount(), 5u);
+    library->Release();
+}
 
 // A small object implementing the generated interface, recording what its functions received.
 class CalculatorObject final : public ICalculator {
