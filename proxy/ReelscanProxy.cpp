@@ -4,6 +4,8 @@
 #include "CompanionStart.h"
 #include "VideoRecord.h"
 
+#include <objbase.h>
+
 #include <atomic>
 #include <memory>
 
@@ -178,6 +180,7 @@ void RunRequest(const WCHAR* url, HWND window)
 
 extern "C" int32_t Initialize(VideoReceivedProc callback)
 {
+    CoInitialize(nullptr);
     g_callback.store(callback);
     if (!g_classRegistered) {
         g_classRegistered = true;
@@ -216,6 +219,7 @@ extern "C" int32_t RequestURL(const char16_t* url, uint32_t timeout)
 
 extern "C" int32_t UnInitialize(void)
 {
+    CoUninitialize();
     if (HWND window = g_window.load())
         PostMessageW(window, WM_DESTROY, 0, 0);
     if (HWND companion = FindWindowW(CMDREELSCAN_WND_CLASS, nullptr))
