@@ -4,6 +4,7 @@
 #include "Utf.h"
 
 #include <chrono>
+#include <thread>
 
 namespace advapi32 {
 
@@ -11,6 +12,8 @@ namespace {
 
 // A writer waits this long for another process's transaction before the call fails.
 constexpr int BusyTimeoutMilliseconds = 10000;
+// How long a failed first opening of the registry is tried again.
+constexpr int OpenRetryMilliseconds = 2000;
 constexpr int SchemaVersion = 1;
 
 constexpr const char* Schema = R"sql(
@@ -120,13 +123,22 @@ const KeyRef& RegistryStore::CurrentUser()
 
 LSTATUS RegistryStore::Open(const std::string& path, std::unique_ptr<RegistryStore>& store)
 {
-    auto opened = std::unique_ptr<RegistryStore>(new RegistryStore);
-    if (opened->m_db.Open(path, BusyTimeoutMilliseconds) != SQLITE_OK)
-        return Failed();
-    if (const LSTATUS result = opened->Initialise(); result != ERROR_SUCCESS)
-        return result;
-    store = std::move(opened);
-    return ERROR_SUCCESS;
+    // Processes that open a new root's registry together race to create it and switch it to WAL;
+    // a loser of that race can be refused by SQLite without its busy handler being asked, so a
+    // failed first opening is tried again, on a fresh connection, for a bounded time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(OpenRetryMilliseconds);
+    for (;;) {
+        auto opened = std::unique_ptr<RegistryStore>(new RegistryStore);
+        LSTATUS result
+            = opened->m_db.Open(path, BusyTimeoutMilliseconds) == SQLITE_OK ? opened->Initialise() : Failed();
+        if (result == ERROR_SUCCESS) {
+            store = std::move(opened);
+            return ERROR_SUCCESS;
+        }
+        if (result != Failed() || std::chrono::steady_clock::now() >= deadline)
+            return result;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 LSTATUS RegistryStore::Initialise()
