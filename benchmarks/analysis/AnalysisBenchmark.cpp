@@ -13,7 +13,9 @@
 #include "VimeoAnalysis.h"
 #include "YouTubeAnalysis.h"
 
+#include "MedianReporter.h"
 #include <algorithm>
+
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <curl/curl.h>
@@ -119,39 +121,16 @@ void Floor(benchmark::State& state, const Service* service)
     }
 }
 
-// Shows the runs as usual and keeps each benchmark's median time per call for the summary.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration)
-                m_times[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
-            else if (run.aggregate_name == "median")
-                m_medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
+void PrintRatios(const benchmark_support::MedianReporter& reporter)
+{
+    std::printf("\nmedian wall-clock time per analysis, and its ratio to plain libcurl (target 1.3x):\n");
+    for (const Service& service : Services()) {
+        const double analyzer = reporter.Median(std::string("Analyzer/") + service.name);
+        const double floor = reporter.Median(std::string("Floor/") + service.name);
+        std::printf("  %-10s analyzer %8.0f us  libcurl %8.0f us  %5.2fx\n", service.name, analyzer, floor,
+            floor > 0 ? analyzer / floor : 0.0);
     }
-
-    void PrintRatios()
-    {
-        for (auto& [name, times] : m_times) {
-            std::sort(times.begin(), times.end());
-            m_medians.try_emplace(name, times[times.size() / 2]);
-        }
-        std::printf("\nmedian wall-clock time per analysis, and its ratio to plain libcurl (target 1.3x):\n");
-        for (const Service& service : Services()) {
-            const double analyzer = m_medians[std::string("Analyzer/") + service.name];
-            const double floor = m_medians[std::string("Floor/") + service.name];
-            std::printf("  %-10s analyzer %8.0f us  libcurl %8.0f us  %5.2fx\n", service.name, analyzer, floor,
-                floor > 0 ? analyzer / floor : 0.0);
-        }
-    }
-
-private:
-    std::map<std::string, std::vector<double>> m_times;
-    std::map<std::string, double> m_medians;
-};
+}
 
 }
 
@@ -175,9 +154,9 @@ int main(int argc, char** argv)
         if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
             status = 1;
         } else {
-            RatioReporter reporter;
+            benchmark_support::MedianReporter reporter;
             benchmark::RunSpecifiedBenchmarks(&reporter);
-            reporter.PrintRatios();
+            PrintRatios(reporter);
         }
         benchmark::Shutdown();
     }

@@ -7,7 +7,9 @@
 // class registration: SOFTWARE\Classes\CLSID\{...}\LocalServer32.
 #include "winreg.h"
 
+#include "MedianReporter.h"
 #include <algorithm>
+
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
@@ -117,44 +119,15 @@ BENCHMARK(QueryOnOpenKey);
 BENCHMARK(OpenQueryCloseMachine);
 BENCHMARK(OpenQueryCloseClassesRoot);
 
-// Shows the runs as usual, and keeps each benchmark's times per iteration for the summary.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred)
-                continue;
-            // With --benchmark_report_aggregates_only only the aggregates arrive: take their median.
-            if (run.run_type == Run::RT_Iteration)
-                m_times[run.run_name.function_name].push_back(run.GetAdjustedCPUTime());
-            else if (run.aggregate_name == "median")
-                m_medians[run.run_name.function_name] = run.GetAdjustedCPUTime();
-        }
+void PrintSummary(const benchmark_support::MedianReporter& reporter)
+{
+    std::printf("\nmedian CPU time per call, and its ratio to the bare SQLite point query:\n");
+    const double floor = reporter.Median("BareSqlitePointQuery");
+    for (const std::string& name : reporter.Names()) {
+        const double median = reporter.Median(name);
+        std::printf("  %-28s %10.0f ns  %5.2fx\n", name.c_str(), median, floor > 0 ? median / floor : 0.0);
     }
-
-    void PrintSummary() const
-    {
-        std::printf("\nmedian CPU time per call, and its ratio to the bare SQLite point query:\n");
-        std::map<std::string, double> medians = m_medians;
-        for (const auto& [name, times] : m_times)
-            medians.try_emplace(name, Median(times));
-        const double floor = medians["BareSqlitePointQuery"];
-        for (const auto& [name, median] : medians)
-            std::printf("  %-28s %10.0f ns  %5.2fx\n", name.c_str(), median, floor > 0 ? median / floor : 0.0);
-    }
-
-private:
-    static double Median(std::vector<double> times)
-    {
-        std::sort(times.begin(), times.end());
-        return times[times.size() / 2];
-    }
-
-    std::map<std::string, std::vector<double>> m_times;
-    std::map<std::string, double> m_medians;
-};
+}
 
 bool Prepare()
 {
@@ -181,10 +154,10 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     const bool prepared = Prepare();
-    RatioReporter reporter;
+    benchmark_support::MedianReporter reporter(benchmark_support::Clock::Cpu);
     if (prepared) {
         benchmark::RunSpecifiedBenchmarks(&reporter);
-        reporter.PrintSummary();
+        PrintSummary(reporter);
     }
     benchmark::Shutdown();
     std::error_code ignored; // a root that cannot be removed stays in the temporary directory

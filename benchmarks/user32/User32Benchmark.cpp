@@ -7,7 +7,9 @@
 
 #include "windows.h"
 
+#include "MedianReporter.h"
 #include <algorithm>
+
 #include <benchmark/benchmark.h>
 #include <csignal>
 #include <cstdio>
@@ -169,43 +171,19 @@ void BM_PostMessageThroughput(benchmark::State& state)
 }
 BENCHMARK(BM_PostMessageThroughput)->UseRealTime();
 
-// Prints the usual table, then the medians and ratios that the targets are stated in.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        // Each repetition's time, or the median that --benchmark_report_aggregates_only leaves.
-        for (const Run& run : runs)
-            if (!run.error_occurred && (run.run_type == Run::RT_Iteration || run.aggregate_name == "median"))
-                m_times[run.run_name.function_name].push_back(run.GetAdjustedRealTime() * 1e-3); // microseconds
-    }
-
-    void PrintSummary()
-    {
-        const double floor = Median("BM_UnixSocketRoundTrip1K");
-        const double copyData = Median("BM_CopyDataSend1K");
-        const double crossThread = Median("BM_CrossThreadSend");
-        std::printf("\nmedians: socket round trip %.2f us, WM_COPYDATA send %.2f us, cross-thread send %.2f us\n",
-            floor, copyData, crossThread);
-        if (floor > 0 && copyData > 0)
-            std::printf("WM_COPYDATA send / socket floor: %.2fx (target: within 3x)\n", copyData / floor);
-        if (crossThread > 0)
-            std::printf("cross-thread send: %.2f us (target: under 20 us)\n", crossThread);
-    }
-
-private:
-    double Median(const std::string& name)
-    {
-        std::vector<double>& times = m_times[name];
-        if (times.empty())
-            return 0;
-        std::sort(times.begin(), times.end());
-        return times[times.size() / 2];
-    }
-
-    std::map<std::string, std::vector<double>> m_times;
-};
+void PrintSummary(const benchmark_support::MedianReporter& reporter)
+{
+    // The benchmarks report nanoseconds; the summary speaks in microseconds.
+    const double floor = reporter.Median("BM_UnixSocketRoundTrip1K") * 1e-3;
+    const double copyData = reporter.Median("BM_CopyDataSend1K") * 1e-3;
+    const double crossThread = reporter.Median("BM_CrossThreadSend") * 1e-3;
+    std::printf("\nmedians: socket round trip %.2f us, WM_COPYDATA send %.2f us, cross-thread send %.2f us\n", floor,
+        copyData, crossThread);
+    if (floor > 0 && copyData > 0)
+        std::printf("WM_COPYDATA send / socket floor: %.2fx (target: within 3x)\n", copyData / floor);
+    if (crossThread > 0)
+        std::printf("cross-thread send: %.2f us (target: under 20 us)\n", crossThread);
+}
 
 }
 
@@ -222,9 +200,9 @@ int main(int argc, char** argv)
     }
     g_root = pattern;
     setenv("WINROOT", g_root.c_str(), 1);
-    RatioReporter reporter;
+    benchmark_support::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintSummary();
+    PrintSummary(reporter);
     benchmark::Shutdown();
     std::error_code ignored; // a root that cannot be removed stays in the temporary directory
     std::filesystem::remove_all(g_root, ignored);

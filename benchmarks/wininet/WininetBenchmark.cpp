@@ -10,7 +10,9 @@
 #include "TestRoot.h"
 #include "wininet.h"
 
+#include "MedianReporter.h"
 #include <algorithm>
+
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <curl/curl.h>
@@ -105,39 +107,16 @@ BENCHMARK(FetchPageCurl)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(ProbeMediaLinkPlatform)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(ProbeMediaLinkCurl)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// Shows the runs as usual and keeps each benchmark's median time per call for the summary.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration)
-                m_times[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
-            else if (run.aggregate_name == "median")
-                m_medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
+void PrintRatios(const benchmark_support::MedianReporter& reporter)
+{
+    std::printf("\nmedian wall-clock time per call, and the platform's ratio to plain libcurl (target 1.2x):\n");
+    for (const char* pair : { "FetchPage", "ProbeMediaLink" }) {
+        const double platform = reporter.Median(std::string(pair) + "Platform");
+        const double curl = reporter.Median(std::string(pair) + "Curl");
+        std::printf("  %-16s platform %10.0f us  libcurl %10.0f us  %5.2fx\n", pair, platform, curl,
+            curl > 0 ? platform / curl : 0.0);
     }
-
-    void PrintRatios()
-    {
-        for (auto& [name, times] : m_times) {
-            std::sort(times.begin(), times.end());
-            m_medians.try_emplace(name, times[times.size() / 2]);
-        }
-        std::printf("\nmedian wall-clock time per call, and the platform's ratio to plain libcurl (target 1.2x):\n");
-        for (const char* pair : { "FetchPage", "ProbeMediaLink" }) {
-            const double platform = m_medians[std::string(pair) + "Platform"];
-            const double curl = m_medians[std::string(pair) + "Curl"];
-            std::printf("  %-16s platform %10.0f us  libcurl %10.0f us  %5.2fx\n", pair, platform, curl,
-                curl > 0 ? platform / curl : 0.0);
-        }
-    }
-
-private:
-    std::map<std::string, std::vector<double>> m_times;
-    std::map<std::string, double> m_medians;
-};
+}
 
 }
 
@@ -153,9 +132,9 @@ int main(int argc, char** argv)
         if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
             status = 1;
         } else {
-            RatioReporter reporter;
+            benchmark_support::MedianReporter reporter;
             benchmark::RunSpecifiedBenchmarks(&reporter);
-            reporter.PrintRatios();
+            PrintRatios(reporter);
         }
         benchmark::Shutdown();
     }
