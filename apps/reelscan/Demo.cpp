@@ -1,6 +1,7 @@
 #include "Demo.h"
 
 #include "Host.h"
+#include "ProcessTree.h"
 #include "Registration.h"
 #include "windows.h"
 
@@ -14,7 +15,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -171,48 +171,18 @@ bool PointRootProxyAt(int port)
     return written;
 }
 
-// The processes below the demo that are still there, its own children and the orphans it reaped.
-std::vector<pid_t> Descendants()
-{
-    std::vector<pid_t> pids;
-    std::error_code error;
-    for (const auto& task : fs::directory_iterator("/proc/self/task", error)) {
-        FILE* children = std::fopen((task.path() / "children").c_str(), "r");
-        if (!children)
-            continue;
-        for (int pid = 0; std::fscanf(children, "%d", &pid) == 1;)
-            pids.push_back(pid);
-        std::fclose(children);
-    }
-    return pids;
-}
-
-// Reaps what has ended; true when nothing is left before the deadline.
-bool ReapUntil(std::chrono::steady_clock::time_point deadline)
-{
-    for (;;) {
-        while (waitpid(-1, nullptr, WNOHANG) > 0) { }
-        if (Descendants().empty())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-}
-
 // Everything still running below the demo: given a grace to end, then SIGTERM, then SIGKILL.
 void EndLeftovers()
 {
-    if (ReapUntil(std::chrono::steady_clock::now() + kLeftoverGrace))
-        return;
+    std::vector<pid_t> left = ReapUntil(std::chrono::steady_clock::now() + kLeftoverGrace);
     for (const int signal : { SIGTERM, SIGKILL }) {
-        const std::vector<pid_t> left = Descendants();
+        if (left.empty())
+            return;
         std::fprintf(stderr, "reelscan demo: ending %zu process%s left over (%s)\n", left.size(),
             left.size() == 1 ? "" : "es", signal == SIGTERM ? "SIGTERM" : "SIGKILL");
         for (const pid_t pid : left)
             kill(pid, signal);
-        if (ReapUntil(std::chrono::steady_clock::now() + kLeftoverGrace))
-            return;
+        left = ReapUntil(std::chrono::steady_clock::now() + kLeftoverGrace);
     }
 }
 
@@ -305,7 +275,7 @@ int RunDemo(const DemoOptions& options)
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread(WatchSignals, signals).detach();
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    BecomeSubreaper();
 
     std::string root = (fs::temp_directory_path() / "reelscan-demo-XXXXXX").string();
     if (!mkdtemp(root.data())) {
