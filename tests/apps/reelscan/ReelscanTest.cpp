@@ -3,6 +3,7 @@
 // and a stand-in ReelscanModule.exe: a script that registers a class for the ProgID with the reg
 // tool, so that the fresh-root registration can be watched without the real server.
 #include "CmdReelscanWindow.h"
+#include "ProcessTree.h"
 #include "ProgramRun.h"
 #include "TestRoot.h"
 #include "windows.h"
@@ -327,4 +328,48 @@ TEST_F(FreshRoot, FirstRunRegistersTheServerOnce)
     const Outcome second = RunReelscan(Companion::Beside, arguments);
     EXPECT_EQ(second.status, 0) << second.err;
     EXPECT_EQ(second.err, "") << "registered once, not again";
+}
+
+// The demo with the stand-ins, which find nothing on its pages: it asks for every service in a
+// root of its own, registers the server there, and leaves neither a process nor that root behind,
+// also when interrupted.
+TEST_F(FreshRoot, DemoUsesARootOfItsOwnAndLeavesNothingBehind)
+{
+    BecomeSubreaper();
+    const fs::path directory = MakeAppDirectory(Companion::Beside);
+    WriteStandInServer(directory, StandInServer::Registers);
+    fs::copy_file(DEMOWEB_PROGRAM, directory / "demoweb", fs::copy_options::overwrite_existing);
+    const struct {
+        const char* name;
+        Interrupt interrupt;
+        int status;
+        std::vector<std::string> output;
+    } cases[] = {
+        { "to the end", Interrupt::Never, 1,
+            { "== YouTube: http://www.youtube.com/watch?v=two-streams\n",
+                "== Break: ", "reelscan demo: 0 of 6 services gave a video",
+                "; none from YouTube, Vimeo, LiveLeak, Metacafe, MyVideo, Break\n" } },
+        { "interrupted", Interrupt::AfterFirstOutput, 130, {} },
+    };
+    for (const auto& test : cases) {
+        const Outcome outcome
+            = RunReelscan(Companion::Beside, { "demo", "--timeout", "1.1" }, ErrorStream::Pipe, test.interrupt);
+        EXPECT_EQ(outcome.status, test.status) << test.name << ": " << outcome.err;
+        for (const std::string& text : test.output)
+            EXPECT_NE(outcome.out.find(text), std::string::npos) << test.name << ": " << outcome.out;
+        const std::string marker = ", machine root ";
+        const size_t at = outcome.out.find(marker);
+        ASSERT_NE(at, std::string::npos) << test.name << ": " << outcome.out;
+        const std::string root
+            = outcome.out.substr(at + marker.size(), outcome.out.find('\n', at) - at - marker.size());
+        EXPECT_NE(root, testing_support::TestRoot()) << test.name;
+        EXPECT_FALSE(fs::exists(root)) << test.name << ": " << root << " is left";
+        EXPECT_TRUE(ReapUntil(std::chrono::steady_clock::now() + std::chrono::seconds(5)).empty())
+            << test.name << ": processes are left";
+        EXPECT_EQ(outcome.err.find("left over"), std::string::npos) << test.name << ": " << outcome.err;
+    }
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Classes\\ReelscanModule.ReqService", 0, KEY_READ, &key),
+        ERROR_SUCCESS)
+        << "the demo registered the server in the root it was started in";
 }
