@@ -159,6 +159,7 @@ DWORD Send(Request& request, const std::vector<std::string>& extraHeaders, const
         {
             std::lock_guard lock(TableLock());
             spec.connectTimeout = request.timeouts.connect;
+            spec.sendTimeout = request.timeouts.send;
             spec.receiveTimeout = request.timeouts.receive;
         }
         spec.headers = extraHeaders;
@@ -179,7 +180,7 @@ DWORD Send(Request& request, const std::vector<std::string>& extraHeaders, const
                 spec.headers.push_back("Cookie: " + cookies);
         }
 
-        auto transfer = std::make_unique<Transfer>();
+        auto transfer = std::make_unique<Transfer>(session.connections);
         if (const DWORD error = transfer->Start(spec, request.closed))
             return error;
         const HeaderLines head = SplitHead(transfer->Head());
