@@ -7,15 +7,11 @@
 #include "RemoteCalls.h"
 
 #include "MedianReporter.h"
+#include "SocketRoundTrip.h"
 
 #include <benchmark/benchmark.h>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -32,44 +28,9 @@ std::u16string ServerPath()
     return std::u16string(path.begin(), path.end());
 }
 
-bool Transfer(int fd, unsigned char* data, std::size_t size, bool reading)
-{
-    while (size > 0) {
-        const ssize_t done = reading ? read(fd, data, size) : write(fd, data, size);
-        if (done <= 0)
-            return false;
-        data += done;
-        size -= static_cast<std::size_t>(done);
-    }
-    return true;
-}
-
 void BM_UnixSocketRoundTrip(benchmark::State& state)
 {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-        state.SkipWithError("socketpair");
-        return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pair[0]);
-        unsigned char buffer[kRecordBytes];
-        while (Transfer(pair[1], buffer, sizeof buffer, true) && Transfer(pair[1], buffer, sizeof buffer, false)) { }
-        _exit(0);
-    }
-    close(pair[1]);
-    std::vector<unsigned char> record(kRecordBytes, 0x5A);
-    for (auto _ : state) {
-        if (!Transfer(pair[0], record.data(), record.size(), false)
-            || !Transfer(pair[0], record.data(), record.size(), true)) {
-            state.SkipWithError("echo");
-            break;
-        }
-    }
-    close(pair[0]);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    benchmark_support::MeasureSocketRoundTrip(state, kRecordBytes);
 }
 BENCHMARK(BM_UnixSocketRoundTrip)->UseRealTime();
 
