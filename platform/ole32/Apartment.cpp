@@ -29,7 +29,8 @@ constexpr UINT kWakeMessage = WM_USER + 2;
 constexpr const char16_t* kApartmentWindowClass = u"OleMainThreadWndClass";
 
 std::mutex g_windowsLock;
-std::map<DWORD, HWND> g_apartmentWindows; // by thread id
+// By thread id; outlives the static destructors, as the endpoint's I/O thread posts through it.
+auto& g_apartmentWindows = *new std::map<DWORD, HWND>;
 
 LRESULT CALLBACK ApartmentWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -12,7 +12,8 @@ namespace ole32 {
 namespace {
 
 std::mutex g_infoLock;
-std::map<IID, std::shared_ptr<InterfaceInfo>, GuidLess> g_infos;
+// Outlives the static destructors, as the threads that use it may run while the process exits.
+auto& g_infos = *new std::map<IID, std::shared_ptr<InterfaceInfo>, GuidLess>;
 
 struct TypeAttrHolder {
     ITypeInfo* info;

@@ -35,13 +35,15 @@ struct Export {
     std::map<Slot, std::uint64_t> references; // remote references by client
 };
 
+// The tables outlive the process's static destructors: the endpoint's I/O thread and the client
+// watch may still use them while the process exits.
 std::mutex g_exportLock;
-std::map<std::uint64_t, std::shared_ptr<Export>> g_exports;
-std::map<IUnknown*, std::uint64_t> g_exportIds;
+auto& g_exports = *new std::map<std::uint64_t, std::shared_ptr<Export>>;
+auto& g_exportIds = *new std::map<IUnknown*, std::uint64_t>;
 std::uint64_t g_nextExport = 1;
 
 std::mutex g_peerLock;
-std::map<Slot, std::u16string> g_peerModules;
+auto& g_peerModules = *new std::map<Slot, std::u16string>;
 
 constexpr auto kCallDeadline = std::chrono::hours(24);
 constexpr auto kClientWatchPeriod = std::chrono::milliseconds(300);

@@ -37,7 +37,8 @@ struct InterfaceProxy {
 };
 
 std::mutex g_proxyLock; // guards the table and every transition of a manager's count from or to 0
-std::map<std::pair<Slot, std::uint64_t>, ProxyManager*> g_proxies;
+// Outlives the static destructors, as the threads that use it may run while the process exits.
+auto& g_proxies = *new std::map<std::pair<Slot, std::uint64_t>, ProxyManager*>;
 std::mutex g_tableLock;
 
 class ProxyManager {

@@ -1,6 +1,7 @@
 // Out-of-process COM from a client process: activation of the test local server through its own
 // registration, calls that carry each kind of value, interface pointers both ways, remote
 // QueryInterface, and what happens when a server or a client dies.
+#include "Endpoint.h"
 #include "RemoteCalls.h"
 #include "TestRoot.h"
 #include "WinRoot.h"
@@ -12,6 +13,7 @@
 #include <winuser.h>
 
 #include <atomic>
+#include <dirent.h>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -362,4 +364,129 @@ TEST_F(RemoteTest, TwoClientsShareOneServerWhichOutlivesNeitherOfThem)
     CloseHandle(server);
 }
 
+}
+
+namespace {
+
+using namespace platform::ipc;
+
+// The endpoint slot of the process that serves the class, from the root's table of running
+// classes.
+Slot ServerSlot()
+{
+    const std::string prefix = "{6A1C2E40-5B7D-4E8F-9A0B-1C2D3E4F5A02}.";
+    Slot slot = 0;
+    if (DIR* directory = opendir(platform::RootPath("run/com").c_str())) {
+        while (const dirent* entry = readdir(directory))
+            if (std::string_view(entry->d_name).starts_with(prefix))
+                slot = static_cast<Slot>(std::stoul(entry->d_name + prefix.size()));
+        closedir(directory);
+    }
+    return slot;
+}
+
+void WriteGuid(WireWriter& out, REFGUID guid)
+{
+    out.U32(guid.Data1);
+    out.U32(static_cast<std::uint32_t>(guid.Data2) | static_cast<std::uint32_t>(guid.Data3) << 16);
+    std::uint64_t tail = 0;
+    for (int i = 0; i < 8; ++i)
+        tail |= static_cast<std::uint64_t>(guid.Data4[i]) << (8 * i);
+    out.U64(tail);
+}
+
+// A Call request's head: the caller, the server's first object (the activated one), IRemoteCalls
+// and the function-table slot.
+WireWriter CallHead(std::uint32_t slot)
+{
+    WireWriter out;
+    out.U32(OwnSlot());
+    out.U64(1);
+    WriteGuid(out, IID_IRemoteCalls);
+    out.U32(slot);
+    return out;
+}
+
+constexpr std::uint32_t kActivate = 1;
+constexpr std::uint32_t kCall = 2;
+constexpr std::uint32_t kRelease = 4;
+constexpr std::uint32_t kGreetSlot = 7;
+constexpr std::uint32_t kNameOfSlot = 12;
+
+}
+
+TEST_F(RemoteTest, RequestsThatBreakTheRulesAreRefusedAndTheServerCarriesOn)
+{
+    CComPtr<IRemoteCalls> calls = Activate();
+    ASSERT_TRUE(calls);
+    LONG pid = 0;
+    ASSERT_EQ(calls->ProcessId(&pid), S_OK);
+    const Slot server = ServerSlot();
+    ASSERT_NE(server, 0u);
+
+    struct Case {
+        const char* name;
+        std::uint32_t method;
+        WireWriter body;
+        CallStatus status;
+        HRESULT hr; // the answer's status, when there is one
+    };
+    std::vector<Case> cases;
+    {
+        WireWriter body;
+        body.U32(OwnSlot());
+        cases.push_back({ "unknown method", 99, body, CallStatus::Refused, S_OK });
+    }
+    {
+        WireWriter body;
+        body.U32(OwnSlot());
+        body.U64(999);
+        body.U64(1);
+        cases.push_back({ "release of an unknown object", kRelease, body, CallStatus::Ok, S_OK });
+    }
+    {
+        WireWriter body;
+        body.U32(OwnSlot());
+        body.U64(999);
+        WriteGuid(body, IID_IRemoteCalls);
+        body.U32(kGreetSlot);
+        cases.push_back({ "call to an unknown object", kCall, body, CallStatus::Ok, RPC_E_DISCONNECTED });
+    }
+    {
+        WireWriter body = CallHead(kGreetSlot);
+        body.U32(1); // a string follows
+        body.U32(0x7FFFFFFF); // of more units than any BSTR may carry
+        cases.push_back({ "string over its limit", kCall, body, CallStatus::Refused, S_OK });
+    }
+    cases.push_back({ "arguments missing", kCall, CallHead(kGreetSlot), CallStatus::Refused, S_OK });
+    cases.push_back({ "slot beyond the interface", kCall, CallHead(300), CallStatus::Ok, RPC_E_INVALIDMETHOD });
+    {
+        WireWriter body = CallHead(kNameOfSlot);
+        body.U32(OwnSlot());
+        body.U64(1);
+        WriteGuid(body, IID_IRemoteCalls);
+        body.U32(7); // an object reference hands over at most one reference
+        cases.push_back({ "reference handing over many", kCall, body, CallStatus::Refused, S_OK });
+    }
+    {
+        WireWriter body;
+        body.U32(OwnSlot());
+        WriteGuid(body, CLSID_RemoteCalls);
+        WriteGuid(body, IID_IRemoteCalls);
+        body.U32(0); // trailing
+        cases.push_back({ "activation with trailing bytes", kActivate, body, CallStatus::Refused, S_OK });
+    }
+    for (Case& row : cases) {
+        const CallResult result
+            = platform::ipc::Call(server, Service::Com, row.method, row.body.Data(), std::chrono::seconds(10), "test");
+        EXPECT_EQ(result.status, row.status) << row.name;
+        if (result.status == CallStatus::Ok && !result.body.empty()) {
+            WireReader in(result.body);
+            EXPECT_EQ(static_cast<HRESULT>(in.U32()), row.hr) << row.name;
+        }
+    }
+
+    LONG again = 0;
+    EXPECT_EQ(calls->ProcessId(&again), S_OK);
+    EXPECT_EQ(again, pid);
 }
