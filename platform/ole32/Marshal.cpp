@@ -334,12 +334,13 @@ void ServeCall(IncomingCall& call)
             ok = true;
         }
     }
+    if (ok)
+        WriteReply(call, out);
+    else
+        call.Fail();
     for (std::size_t i = 0; i < read && i < params.size(); ++i)
         ClearValue(params[i].type, DataOf(storage[i], params[i].type));
     pointer->Release();
-    if (!ok)
-        return call.Fail();
-    WriteReply(call, out);
 }
 
 void ServeQueryInterface(IncomingCall& call)
@@ -385,6 +386,22 @@ void Serve(IncomingCall call)
                 RetireInApartment(std::move(retired));
         call.Reply({});
         return;
+    }
+    if (method == ComMethod::AddRef) {
+        if (!in.Complete())
+            return call.Fail();
+        bool added = false;
+        {
+            std::lock_guard lock(g_exportLock);
+            auto found = g_exports.find(id);
+            if (found != g_exports.end() && !found->second->references.empty()) {
+                ++found->second->references[caller];
+                added = true;
+            }
+        }
+        if (added)
+            StartWatchingClients();
+        return ReplyStatus(call, added ? S_OK : RPC_E_DISCONNECTED);
     }
     if (method != ComMethod::Call && method != ComMethod::QueryInterface)
         return call.Fail();
@@ -504,10 +521,21 @@ HRESULT WriteInterface(WireWriter& out, IUnknown* pointer, REFIID iid, Slot dest
         // A proxy goes back to its own object's process only; handing it to a third is not done.
         if (owner != destination)
             return CO_E_NOT_SUPPORTED;
+        WireWriter request = RequestWriter();
+        request.U64(object);
+        const CallResult added = CallPeer(owner, ComMethod::AddRef, std::move(request.Data()));
+        if (added.status != CallStatus::Ok)
+            return FailureOf(added.status);
+        WireReader answer(added.body);
+        const HRESULT hr = static_cast<HRESULT>(answer.U32());
+        if (!answer.Complete())
+            return RPC_E_INVALID_DATAPACKET;
+        if (FAILED(hr))
+            return hr;
         out.U32(owner);
         out.U64(object);
         WriteGuid(out, WireIid(pointer, iid));
-        out.U32(0);
+        out.U32(1);
         return S_OK;
     }
     const Slot own = ComSlot();
@@ -547,10 +575,15 @@ HRESULT ReadInterface(WireReader& in, Slot source, void** pointer)
     if (slot == 0)
         return S_OK;
     if (slot == ComSlot()) {
+        // One of this process's objects, back home: the reference it came with is given back.
         const std::shared_ptr<Export> own = FindExport(object);
         if (!own)
             return RPC_E_DISCONNECTED;
-        return own->identity->QueryInterface(iid, pointer);
+        const HRESULT hr = own->identity->QueryInterface(iid, pointer);
+        if (references > 0)
+            if (std::shared_ptr<Export> retired = DropReferences(object, source, references))
+                RetireInApartment(std::move(retired));
+        return hr;
     }
     return ProxyFor(slot, object, iid, references, pointer);
 }

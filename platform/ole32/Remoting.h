@@ -7,9 +7,12 @@
 //   Call            object, iid, vtable slot, [in] values -> hr, [out] values
 //   QueryInterface  object, iid           -> hr, objref
 //   Release         object, count         -> (empty)
+//   AddRef          object                -> hr  (one more reference for the caller)
 // An object reference (objref) is (slot, object id, iid, references): slot 0 is a null pointer;
 // references (0 or 1) is the count of remote references that the reference hands to its receiver,
-// which it gives back with Release when its proxy's last local reference goes.
+// which it gives back with Release when its proxy's last local reference goes. A proxy handed back
+// to its own object's process first asks that process for a reference (AddRef) and hands it over,
+// so that the object lives until its owner has read the reference, whatever else arrives first.
 //
 // Values: integers in their width, BSTR as a null flag and its units, VARIANT as its type and the
 // value of that type, interface pointers as objrefs (marshaled recursively). Every count is checked
@@ -46,7 +49,7 @@ struct GuidLess {
     }
 };
 
-enum class ComMethod : std::uint32_t { Activate = 1, Call = 2, QueryInterface = 3, Release = 4 };
+enum class ComMethod : std::uint32_t { Activate = 1, Call = 2, QueryInterface = 3, Release = 4, AddRef = 5 };
 
 inline constexpr std::size_t kMaxModulePath = 4096;
 inline constexpr std::size_t kMaxBstrUnits = 4 * 1024 * 1024;

@@ -200,6 +200,20 @@ TEST_F(RemoteTest, InterfacePointersTravelBothWays)
     ASSERT_EQ(calls->NameOf(localCalls, &localName), S_OK);
     EXPECT_EQ(std::u16string(localName.m_str), u"local");
 
+    // Inside a VARIANT, there and back: the object comes home as itself.
+    VARIANT holder;
+    VariantInit(&holder);
+    V_VT(&holder) = VT_DISPATCH;
+    V_DISPATCH(&holder) = localCalls;
+    CComVariant echoed;
+    ASSERT_EQ(calls->Echo(holder, &echoed), S_OK);
+    ASSERT_EQ(echoed.vt, VT_DISPATCH);
+    CComPtr<IUnknown> echoedIdentity;
+    CComPtr<IUnknown> localIdentity;
+    ASSERT_EQ(echoed.pdispVal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&echoedIdentity)), S_OK);
+    ASSERT_EQ(localCalls->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&localIdentity)), S_OK);
+    EXPECT_EQ(echoedIdentity.p, localIdentity.p);
+
     // The server keeps a reference to the local object; it holds while the server does.
     LONG kept = 0;
     ASSERT_EQ(calls->Keep(localCalls, &kept), S_OK);
