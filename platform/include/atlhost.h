@@ -84,8 +84,4 @@ BOOL WINAPI AtlAxWinInit();
 HRESULT WINAPI AtlAxGetHost(HWND h, IUnknown** pp);
 // The control in a host window (its IUnknown, with a reference for the caller).
 HRESULT WINAPI AtlAxGetControl(HWND h, IUnknown** pp);
-// Makes a host in hWnd (a window of any class) and creates the control that lpszName names.
-HRESULT WINAPI AtlAxCreateControl(LPCOLESTR lpszName, HWND hWnd, IStream* pStream, IUnknown** ppUnkContainer);
-HRESULT WINAPI AtlAxCreateControlEx(LPCOLESTR lpszName, HWND hWnd, IStream* pStream, IUnknown** ppUnkContainer,
-    IUnknown** ppUnkControl, REFIID iidSink, IUnknown* punkSink);
 }
