@@ -3,10 +3,12 @@
 #include "Content.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <strings.h>
 #include <sys/socket.h>
@@ -286,11 +288,13 @@ char GeneratedByte(std::uint64_t offset)
 
 class Answer {
 public:
-    Answer(Stream& stream, const Resource& resource, const Request& request)
+    Answer(Stream& stream, int socket, const Resource& resource, const Request& request)
         : m_stream(stream)
         , m_resource(resource)
         , m_request(request)
     {
+        if (resource.mode == BodyMode::Peer)
+            m_peer = PeerOf(socket);
     }
 
     // Sends the answer; false when the connection must be closed after it.
@@ -353,7 +357,26 @@ public:
 private:
     const std::string& Body() const
     {
-        return m_resource.mode == BodyMode::Echo ? m_request.head : m_resource.body;
+        return m_resource.mode == BodyMode::Echo ? m_request.head
+            : m_resource.mode == BodyMode::Peer  ? m_peer
+                                                 : m_resource.body;
+    }
+
+    static std::string PeerOf(int socket)
+    {
+        sockaddr_storage address {};
+        socklen_t size = sizeof address;
+        char host[INET6_ADDRSTRLEN] = {};
+        if (getpeername(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return "unknown";
+        if (address.ss_family == AF_INET) {
+            const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+            inet_ntop(AF_INET, &v4.sin_addr, host, sizeof host);
+            return std::string(host) + ":" + std::to_string(ntohs(v4.sin_port));
+        }
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+        inet_ntop(AF_INET6, &v6.sin6_addr, host, sizeof host);
+        return "[" + std::string(host) + "]:" + std::to_string(ntohs(v6.sin6_port));
     }
 
     std::uint64_t BodyLength() const
@@ -391,6 +414,7 @@ private:
     Stream& m_stream;
     const Resource& m_resource;
     const Request& m_request;
+    std::string m_peer;
 };
 
 void SendError(Stream& stream, int status, const char* reason)
@@ -434,7 +458,7 @@ void ServeRequests(Stream& stream, int socket, const std::string& tunnelAuthorit
             || (proxyConnection && strcasecmp(proxyConnection->c_str(), "close") == 0);
         const Resource resource
             = Resolve(context.sitesDirectory, target->host, target->path, target->query).value_or(NotFound());
-        if (!Answer(stream, resource, request).Send(!close))
+        if (!Answer(stream, socket, resource, request).Send(!close))
             return;
     }
 }

@@ -106,6 +106,8 @@ bool CloseHandleTree(HINTERNET handle)
     if (auto parent = object->parent.lock())
         std::erase(parent->children, object);
     MarkClosed(*object);
+    if (object->kind == HandleKind::Session)
+        static_cast<Session&>(*object).connections->Close(); // after its requests gave theirs back
     return true;
 }
 
