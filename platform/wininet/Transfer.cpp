@@ -14,7 +14,6 @@ namespace wininet {
 namespace {
 
 constexpr int kPollMilliseconds = 50;
-constexpr long kCurlBufferSize = 64 * 1024;
 // Multi handles (each with its idle connections) that one session keeps between requests.
 constexpr size_t kMaxIdleMultis = 4;
 
@@ -139,7 +138,7 @@ DWORD Transfer::Start(const TransferRequest& request, const std::atomic<bool>& c
     curl_easy_setopt(m_easy, CURLOPT_HTTP_VERSION, request.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(m_easy, CURLOPT_PROXY, request.proxy.c_str()); // empty: direct, whatever the environment says
     curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kCurlBufferSize);
+    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyDelivery));
     curl_easy_setopt(m_easy, CURLOPT_SSL_CTX_FUNCTION, AddTrustedCertificates);
     curl_easy_setopt(m_easy, CURLOPT_CA_CACHE_TIMEOUT, 0L); // the root's certificates are read for every connection
     if (!IsInfinite(request.connectTimeout))
@@ -315,7 +314,7 @@ size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self)
 {
     auto& transfer = *static_cast<Transfer*>(self);
     const size_t length = size * count;
-    if (transfer.m_body.size() - transfer.m_bodyOffset >= kMaxBufferedBody) {
+    if (transfer.m_bodyOffset < transfer.m_body.size()) {
         transfer.m_paused = true;
         return CURL_WRITEFUNC_PAUSE; // libcurl keeps these bytes and offers them again after the pause
     }

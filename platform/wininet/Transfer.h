@@ -1,6 +1,8 @@
 // One HTTP exchange over libcurl, driven on the calling thread: Start returns once the response
-// headers are in, Read hands out the body as it arrives. The body is held only up to
-// kMaxBufferedBody bytes; past that the transfer pauses until the caller reads.
+// headers are in, Read hands out the body as it arrives. The platform holds at most one delivery
+// of libcurl's (kBodyDelivery bytes) that the caller has not read: the transfer then pauses until
+// the caller reads, so a caller that only wants the headers (or closes early) costs no more body
+// than that.
 //
 // One thread at a time drives a transfer. Every wait gives up within 50 ms of the owner's handle
 // being closed or of the thread being stopped (ERROR_INTERNET_OPERATION_CANCELLED). Time-outs
@@ -31,7 +33,7 @@ struct curl_slist;
 
 namespace wininet {
 
-constexpr size_t kMaxBufferedBody = 256 * 1024;
+constexpr size_t kBodyDelivery = 64 * 1024;
 constexpr size_t kMaxResponseHead = 256 * 1024;
 
 struct TransferRequest {

@@ -6,6 +6,7 @@
 #include "errhandlingapi.h"
 #include "processthreadsapi.h"
 #include "synchapi.h"
+#include "winreg.h"
 
 #include "handleapi.h"
 
@@ -662,6 +663,21 @@ TEST_F(WininetHttp, ConnectedStateReportsTheLanAndTheProxy)
     testing_support::DemowebServer::SetRootProxy(false, m_server.Address());
     ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
     EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN));
+
+    // WinINet keeps the setting it read until it is told that the setting changed.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                  KEY_SET_VALUE, &key),
+        ERROR_SUCCESS);
+    const DWORD enable = 1;
+    ASSERT_EQ(RegSetValueExW(key, u"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
+    EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN));
+    ASSERT_TRUE(InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0));
+    ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
+    EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY));
 }
 
 // Access types: the root's setting (read when the session opens), direct, or the caller's proxy.
