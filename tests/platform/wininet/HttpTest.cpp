@@ -653,6 +653,19 @@ TEST_F(WininetHttp, TheCacheKeepsFinishedResponses)
     EXPECT_THAT(localFile, StartsWith(testing_support::TestRoot() + "/cache/"));
     std::ifstream file(localFile);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "the redirect target\n");
+
+    // A cached URL asked for again without INTERNET_FLAG_RELOAD is still answered by the server.
+    HINTERNET again = OpenSession();
+    for (const char16_t* visit : { u"X-Visit: first\r\n", u"X-Visit: second\r\n" }) {
+        HINTERNET echo = OpenUrl(again, "http://demoweb.test/echo.txt", 0, visit);
+        ASSERT_NE(echo, nullptr);
+        EXPECT_THAT(ReadAll(echo).bytes, HasSubstr(Narrow(visit)));
+        InternetCloseHandle(echo);
+    }
+    size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoW(u"http://demoweb.test/echo.txt", nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << "the first visit was cached";
+    InternetCloseHandle(again);
 }
 
 TEST_F(WininetHttp, ConnectedStateReportsTheLanAndTheProxy)
