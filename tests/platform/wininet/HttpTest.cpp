@@ -393,6 +393,8 @@ TEST_F(WininetHttp, TheReceiveTimeOutEndsAStalledAnswer)
     EXPECT_EQ(timeout, 30000u);
     ASSERT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, &length));
     EXPECT_EQ(timeout, 60000u);
+    ASSERT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, &length));
+    EXPECT_EQ(timeout, 30000u);
     timeout = 300;
     ASSERT_TRUE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout));
     EXPECT_FALSE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, 2));
@@ -418,6 +420,12 @@ std::string PeerOfRequest(HINTERNET session, HINTERNET connection)
 TEST_F(WininetHttp, ASessionKeepsItsConnectionsForItsNextRequests)
 {
     HINTERNET session = OpenSession();
+    HINTERNET secure = InternetConnectW(session, u"demoweb.test", INTERNET_DEFAULT_HTTPS_PORT, nullptr, nullptr,
+        INTERNET_SERVICE_HTTP, INTERNET_FLAG_SECURE, 0);
+    const std::string tunnel = PeerOfRequest(session, secure);
+    ASSERT_THAT(tunnel, StartsWith("127.0.0.1:"));
+    EXPECT_EQ(PeerOfRequest(session, secure), tunnel) << "https, through the proxy's tunnel";
+
     HINTERNET connection = InternetConnectW(
         session, u"demoweb.test", INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     ASSERT_NE(connection, nullptr);
