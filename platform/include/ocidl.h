@@ -1,8 +1,10 @@
-// The connection-point interfaces (events from an object to its sinks) and IProvideClassInfo.
+// The connection-point interfaces (events from an object to its sinks), IProvideClassInfo, and
+// the control types that containers and controls share (READYSTATE, OLE_COLOR, IFontDisp).
 // A sink connects with IConnectionPoint::Advise and gets a cookie, which Unadvise takes back.
 #pragma once
 
 #include "oaidl.h"
+#include "oleidl.h"
 
 struct IConnectionPoint;
 struct IConnectionPointContainer;
@@ -65,3 +67,19 @@ struct IProvideClassInfo2 : public IProvideClassInfo {
     STDMETHOD(GetGUID)(DWORD dwGuidKind, GUID* pGUID) PURE;
 };
 DECLARE_INTERFACE_IID(IProvideClassInfo2, IID_IProvideClassInfo2)
+
+typedef enum tagREADYSTATE {
+    READYSTATE_UNINITIALIZED = 0,
+    READYSTATE_LOADING = 1,
+    READYSTATE_LOADED = 2,
+    READYSTATE_INTERACTIVE = 3,
+    READYSTATE_COMPLETE = 4
+} READYSTATE;
+
+typedef DWORD OLE_COLOR;
+
+DEFINE_GUID(IID_IFontDisp, 0xBEF6E003, 0xA874, 0x101A, 0x8B, 0xBA, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB);
+
+// A font seen through IDispatch only.
+struct IFontDisp : public IDispatch { };
+DECLARE_INTERFACE_IID(IFontDisp, IID_IFontDisp)

@@ -438,7 +438,8 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
         TakeCookies(params);
     } else if (method == "Page.frameNavigated") {
         const Json frame = params.value("frame", Json::object());
-        FrameNavigation navigation { Text(frame, "id"), Text(frame, "url") + Text(frame, "urlFragment"), false };
+        FrameNavigation navigation { Text(frame, "id"), Text(frame, "url") + Text(frame, "urlFragment"), false,
+            Text(frame, "mimeType") };
         {
             std::lock_guard guard(lock);
             navigation.top = navigation.frame == target;
@@ -561,6 +562,15 @@ void Page::Mouse(MouseAction action, int x, int y)
     }
     // Sent, not waited for: the renderer answers input only when its script lets it.
     devtools->Post("Input.dispatchMouseEvent", event, on);
+}
+
+bool Page::Run(const std::string& script)
+{
+    auto [devtools, on] = m_core->Channel();
+    if (!devtools || !devtools->IsOpen())
+        return false;
+    devtools->Post("Runtime.evaluate", { { "expression", script } }, on);
+    return true;
 }
 
 EvaluateResult Page::Evaluate(const std::string& expression, std::chrono::milliseconds deadline)

@@ -39,6 +39,7 @@ struct FrameNavigation {
     std::string frame;
     std::string url;
     bool top = false;
+    std::string mimeType; // of the committed document ("text/html", a media file's type); empty before
 };
 
 class PageEvents {
@@ -100,6 +101,8 @@ public:
     void DecidePopup(const std::string& id, PopupDecision decision);
     void Mouse(MouseAction action, int x, int y);
 
+    // Runs script in the top-level page without waiting for it; false when Chromium cannot be reached.
+    bool Run(const std::string& script);
     EvaluateResult Evaluate(const std::string& expression, std::chrono::milliseconds deadline = kDefaultDeadline);
     std::optional<DocumentState> QueryDocument(std::chrono::milliseconds deadline = kDefaultDeadline);
 

@@ -1,0 +1,369 @@
+// The WebBrowser control in ATL's host window, with the real headless Chromium against demoweb in
+// the test's root, driven as a Windows program drives it: from a single-threaded apartment with a
+// message loop. Every test ends the Chromium it started, by its process id (Browser::Shutdown).
+#include "Browser.h"
+#include "DemowebServer.h"
+#include "TestRoot.h"
+#include "atlcom.h"
+#include "atlhost.h"
+#include "exdisp.h"
+#include "exdispid.h"
+#include "mshtml.h"
+#include "windows.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <deque>
+#include <functional>
+#include <future>
+#include <set>
+#include <thread>
+
+using namespace std::chrono_literals;
+using ATL::CComBSTR;
+using ATL::CComObject;
+using ATL::CComPtr;
+using ATL::CComQIPtr;
+
+namespace {
+
+const std::u16string kSite = u"http://demoweb.test/shdocvw/";
+const std::string kSiteText = "http://demoweb.test/shdocvw/";
+
+std::string Narrow(const OLECHAR* text)
+{
+    std::string narrow;
+    for (; text && *text; ++text)
+        narrow.push_back(static_cast<char>(*text));
+    return narrow;
+}
+
+// Handles this thread's messages until done() holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done())
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left <= 0ms)
+            return false;
+        MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(left.count(), 50)), QS_ALLINPUT);
+    }
+}
+
+// A DWebBrowserEvents2 sink that records each event as a line ("DocumentComplete top URL"), checks
+// its arguments' types and order, notes the thread, and cancels what the test asks it to.
+class EventSink : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>, public IDispatch {
+public:
+    BEGIN_COM_MAP(EventSink)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY_IID(DIID_DWebBrowserEvents2, IDispatch)
+    END_COM_MAP()
+
+    IDispatch* m_browser = nullptr; // the top page's events carry it
+    std::vector<std::string> m_lines;
+    std::vector<std::string> m_faults; // arguments not as Internet Explorer passes them
+    std::set<DWORD> m_threads;
+    std::string m_cancelNavigationTo; // BeforeNavigate2 of a URL containing this is cancelled
+    DISPID m_cancelWindowAt = 0; // DISPID_NEWWINDOW2 or DISPID_NEWWINDOW3, or 0
+
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        m_threads.insert(GetCurrentThreadId());
+        VARIANTARG* args = params->rgvarg;
+        const UINT count = params->cArgs;
+        auto expect = [&](UINT wanted, std::initializer_list<VARTYPE> types) {
+            if (count != wanted) {
+                m_faults.push_back(std::to_string(id) + ": " + std::to_string(count) + " arguments");
+                return false;
+            }
+            UINT i = count;
+            for (VARTYPE type : types) {
+                --i;
+                if (V_VT(&args[i]) != type)
+                    m_faults.push_back(std::to_string(id) + ": argument " + std::to_string(i) + " type "
+                        + std::to_string(V_VT(&args[i])));
+            }
+            return true;
+        };
+        auto where = [&](const VARIANT& dispatch) {
+            return V_DISPATCH(&dispatch) == m_browser ? std::string("top ") : std::string("frame ");
+        };
+        auto url = [&](const VARIANT& reference) {
+            const VARIANT* inner = V_VARIANTREF(&reference);
+            return inner && V_VT(inner) == VT_BSTR ? Narrow(V_BSTR(inner)) : std::string("?");
+        };
+        const VARTYPE byRef = VT_VARIANT | VT_BYREF;
+        switch (id) {
+        case DISPID_BEFORENAVIGATE2:
+            if (expect(7, { VT_DISPATCH, byRef, byRef, byRef, byRef, byRef, VT_BOOL | VT_BYREF })) {
+                const std::string target = url(args[5]);
+                m_lines.push_back("BeforeNavigate2 " + where(args[6]) + target);
+                if (!m_cancelNavigationTo.empty() && target.find(m_cancelNavigationTo) != std::string::npos)
+                    *V_BOOLREF(&args[0]) = VARIANT_TRUE;
+            }
+            break;
+        case DISPID_NAVIGATECOMPLETE2:
+        case DISPID_DOCUMENTCOMPLETE:
+            if (expect(2, { VT_DISPATCH, byRef }))
+                m_lines.push_back(
+                    std::string(id == DISPID_DOCUMENTCOMPLETE ? "DocumentComplete " : "NavigateComplete2 ")
+                    + where(args[1]) + url(args[0]));
+            break;
+        case DISPID_TITLECHANGE:
+            if (expect(1, { VT_BSTR }))
+                m_lines.push_back("TitleChange " + Narrow(V_BSTR(&args[0])));
+            break;
+        case DISPID_NEWWINDOW2:
+            if (expect(2, { VT_DISPATCH | VT_BYREF, VT_BOOL | VT_BYREF })) {
+                m_lines.push_back("NewWindow2");
+                if (m_cancelWindowAt == DISPID_NEWWINDOW2)
+                    *V_BOOLREF(&args[0]) = VARIANT_TRUE;
+            }
+            break;
+        case DISPID_NEWWINDOW3:
+            if (expect(5, { VT_DISPATCH | VT_BYREF, VT_BOOL | VT_BYREF, VT_I4, VT_BSTR, VT_BSTR })) {
+                m_lines.push_back("NewWindow3 " + Narrow(V_BSTR(&args[0])) + " from " + Narrow(V_BSTR(&args[1])));
+                if (m_cancelWindowAt == DISPID_NEWWINDOW3)
+                    *V_BOOLREF(&args[3]) = VARIANT_TRUE;
+            }
+            break;
+        default:
+            m_lines.push_back("other " + std::to_string(id));
+        }
+        return S_OK;
+    }
+
+    int Index(const std::string& line) const
+    {
+        const auto found = std::find(m_lines.begin(), m_lines.end(), line);
+        return found == m_lines.end() ? -1 : static_cast<int>(found - m_lines.begin());
+    }
+    std::string Dump() const
+    {
+        std::string text;
+        for (const std::string& line : m_lines)
+            text += "\n  " + line;
+        return text;
+    }
+};
+
+// The host's ambient dispatch, as a program gives it: it answers DISPID_AMBIENT_DLCONTROL from the
+// value the control preset, with its own bits cleared and set, and notes each value it was given.
+class AmbientDispatch : public ATL::CComObjectRootEx<ATL::CComSingleThreadModel>, public IDispatch {
+public:
+    BEGIN_COM_MAP(AmbientDispatch)
+    COM_INTERFACE_ENTRY(IDispatch)
+    END_COM_MAP()
+
+    LONG m_clear = DLCTL_DLIMAGES;
+    LONG m_set = 0;
+    std::vector<LONG> m_presets;
+
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override
+    {
+        if (id != DISPID_AMBIENT_DLCONTROL)
+            return DISP_E_MEMBERNOTFOUND;
+        m_presets.push_back(V_VT(result) == VT_I4 ? V_I4(result) : -1);
+        V_VT(result) = VT_I4;
+        V_I4(result) = (V_I4(result) & ~m_clear) | m_set;
+        return S_OK;
+    }
+};
+
+// One control in its host window, created from "about:blank" as a program does it.
+struct Hosted {
+    HWND host = nullptr;
+    CComPtr<IWebBrowser2> browser;
+    CComObject<EventSink>* sink = nullptr;
+    CComPtr<IUnknown> sinkHold;
+    CComObject<AmbientDispatch>* ambient = nullptr;
+
+    std::string Title()
+    {
+        CComPtr<IDispatch> document;
+        if (FAILED(browser->get_Document(&document)))
+            return "(no document)";
+        CComQIPtr<IHTMLDocument2> html { document.p };
+        CComBSTR title;
+        if (!html || html->get_title(&title) != S_OK)
+            return "(no title)";
+        return Narrow(title);
+    }
+    // Runs script in the page and reads back what it made the title.
+    std::string TitleAfter(const std::u16string& script)
+    {
+        CComPtr<IDispatch> document;
+        EXPECT_EQ(browser->get_Document(&document), S_OK);
+        CComQIPtr<IHTMLDocument2> html { document.p };
+        CComPtr<IHTMLWindow2> window;
+        EXPECT_TRUE(html && SUCCEEDED(html->get_parentWindow(&window)));
+        if (!window)
+            return "";
+        VARIANT result;
+        EXPECT_EQ(window->execScript(CComBSTR(script.c_str()), CComBSTR(u"JavaScript"), &result), S_OK);
+        return Title();
+    }
+};
+
+class WebBrowserControl : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        ASSERT_TRUE(AtlAxWinInit());
+    }
+    void TearDown() override
+    {
+        for (Hosted& hosted : m_hosted)
+            DestroyWindow(hosted.host);
+        m_hosted.clear();
+        CoUninitialize();
+        shdocvw::Browser::Process().Shutdown();
+    }
+
+    Hosted& Host(LONG clear = DLCTL_DLIMAGES, LONG set = 0)
+    {
+        Hosted& hosted = m_hosted.emplace_back();
+        hosted.host = CreateWindowExW(
+            0, u"AtlAxWin90", nullptr, WS_OVERLAPPEDWINDOW, 0, 0, 700, 520, nullptr, nullptr, nullptr, nullptr);
+        EXPECT_TRUE(hosted.host);
+        CComPtr<IUnknown> unknown;
+        EXPECT_EQ(AtlAxGetHost(hosted.host, &unknown), S_OK);
+        CComQIPtr<IAxWinAmbientDispatchEx> ambientHost { unknown.p };
+        CComQIPtr<IAxWinHostWindow> host { unknown.p };
+        EXPECT_TRUE(ambientHost && host);
+        EXPECT_EQ(CComObject<AmbientDispatch>::CreateInstance(&hosted.ambient), S_OK);
+        hosted.ambient->m_clear = clear;
+        hosted.ambient->m_set = set;
+        EXPECT_EQ(ambientHost->SetAmbientDispatch(hosted.ambient), S_OK);
+        EXPECT_EQ(host->CreateControl(u"about:blank", hosted.host, nullptr), S_OK);
+        EXPECT_EQ(host->QueryControl(&hosted.browser), S_OK);
+
+        EXPECT_EQ(CComObject<EventSink>::CreateInstance(&hosted.sink), S_OK);
+        hosted.sinkHold = hosted.sink->GetUnknown();
+        hosted.sink->m_browser = CComQIPtr<IDispatch> { hosted.browser.p };
+        CComQIPtr<IConnectionPointContainer> container { hosted.browser.p };
+        CComPtr<IConnectionPoint> point;
+        EXPECT_EQ(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point), S_OK);
+        DWORD cookie = 0;
+        EXPECT_EQ(point->Advise(hosted.sinkHold, &cookie), S_OK);
+        EXPECT_TRUE(PumpUntil([&] { return hosted.sink->Index("DocumentComplete top about:blank") >= 0; }))
+            << hosted.sink->Dump();
+        hosted.sink->m_lines.clear();
+        return hosted;
+    }
+
+    static void Navigate(Hosted& hosted, const std::u16string& url)
+    {
+        VARIANT address;
+        VariantInit(&address);
+        V_VT(&address) = VT_BSTR;
+        V_BSTR(&address) = SysAllocString(url.c_str());
+        VARIANT empty;
+        VariantInit(&empty);
+        EXPECT_EQ(hosted.browser->Navigate2(&address, &empty, &empty, &empty, &empty), S_OK);
+        VariantClear(&address);
+    }
+    static bool Load(Hosted& hosted, const std::u16string& name)
+    {
+        Navigate(hosted, kSite + name);
+        const std::string done = "DocumentComplete top " + kSiteText + Narrow(name.c_str());
+        return PumpUntil([&] { return hosted.sink->Index(done) >= 0; });
+    }
+
+    std::vector<std::string> RequestsFor(const std::string& text) const
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : m_demoweb.Requests())
+            if (line.find(text) != std::string::npos)
+                found.push_back(line);
+        return found;
+    }
+
+    testing_support::DemowebServer m_demoweb; // first: Chromium reads the proxy setting when it starts
+    std::deque<Hosted> m_hosted;
+};
+
+TEST_F(WebBrowserControl, RaisesEventsOnItsThreadInInternetExplorersOrder)
+{
+    Hosted& hosted = Host();
+    EventSink& sink = *hosted.sink;
+
+    // A cancelled navigation goes nowhere; the next one loads a page with two frames.
+    sink.m_cancelNavigationTo = "title.html";
+    Navigate(hosted, kSite + u"title.html");
+    ASSERT_TRUE(Load(hosted, u"frames.html")) << sink.Dump();
+    ASSERT_TRUE(PumpUntil([&] { return sink.Index("TitleChange Two frames") >= 0; })) << sink.Dump();
+
+    const std::string top = kSiteText + "frames.html";
+    const int before = sink.Index("BeforeNavigate2 top " + top);
+    const int committed = sink.Index("NavigateComplete2 top " + top);
+    const int complete = sink.Index("DocumentComplete top " + top);
+    EXPECT_EQ(sink.Index("BeforeNavigate2 top " + kSiteText + "title.html"), 0) << sink.Dump();
+    EXPECT_EQ(before, 1) << sink.Dump();
+    EXPECT_GT(committed, before);
+    for (const char* frame : { "frame-a.html", "frame-b.html" }) {
+        const std::string url = kSiteText + frame;
+        const int frameBefore = sink.Index("BeforeNavigate2 frame " + url);
+        const int frameCommitted = sink.Index("NavigateComplete2 frame " + url);
+        const int frameComplete = sink.Index("DocumentComplete frame " + url);
+        EXPECT_GT(frameBefore, committed) << frame << sink.Dump();
+        EXPECT_GT(frameCommitted, frameBefore) << frame << sink.Dump();
+        EXPECT_GT(frameComplete, frameCommitted) << frame << sink.Dump();
+        EXPECT_LT(frameComplete, complete) << frame << sink.Dump();
+    }
+    EXPECT_EQ(std::count(sink.m_lines.begin(), sink.m_lines.end(), "BeforeNavigate2 top " + top), 1) << sink.Dump();
+    EXPECT_TRUE(sink.m_faults.empty()) << sink.m_faults.front();
+    EXPECT_EQ(sink.m_threads, std::set<DWORD> { GetCurrentThreadId() });
+    EXPECT_TRUE(RequestsFor("/shdocvw/title.html").empty());
+
+    CComBSTR url;
+    CComBSTR name;
+    ASSERT_EQ(hosted.browser->get_LocationURL(&url), S_OK);
+    ASSERT_EQ(hosted.browser->get_LocationName(&name), S_OK);
+    EXPECT_EQ(Narrow(url), top);
+    EXPECT_EQ(Narrow(name), "Two frames");
+    VARIANT_BOOL busy = VARIANT_TRUE;
+    READYSTATE state = READYSTATE_UNINITIALIZED;
+    EXPECT_EQ(hosted.browser->get_Busy(&busy), S_OK);
+    EXPECT_EQ(hosted.browser->get_ReadyState(&state), S_OK);
+    EXPECT_EQ(busy, VARIANT_FALSE);
+    EXPECT_EQ(state, READYSTATE_COMPLETE);
+}
+
+}
