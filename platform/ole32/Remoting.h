@@ -18,6 +18,12 @@
 // value of that type, interface pointers as objrefs (marshaled recursively). Every count is checked
 // against a named limit before anything is allocated; a body that breaks the rules is refused.
 //
+// Proxies: a proxy's function table is built from the interface's type information; its method
+// entries are variadic thunks that read their arguments with va_arg, which on x86-64 System V
+// matches how any caller passes integers, pointers and VARIANTs by value (floating-point values by
+// value are refused: they travel in vector registers). Stubs call the real object's function
+// table through platform::VtableCall (VtableCall.h). Details in Proxy.cpp.
+//
 // Threads: calls to an object run in the apartment that exported it: a single-threaded one's
 // thread through its hidden window, the multithreaded one's on a thread of their own. A thread
 // waiting for an answer in a single-threaded apartment handles its sent messages and the calls
