@@ -123,12 +123,20 @@ void Floor(benchmark::State& state, const Service* service)
 
 void PrintRatios(const benchmark_support::MedianReporter& reporter)
 {
-    std::printf("\nmedian wall-clock time per analysis, and its ratio to plain libcurl (target 1.3x):\n");
+    using benchmark_support::Clock;
+    std::printf("\nmedian wall-clock time per analysis, and its ratio to plain libcurl (target 1.3x);\n"
+                "then the same for this process's CPU time, which the machine's load sways less:\n");
     for (const Service& service : Services()) {
-        const double analyzer = reporter.Median(std::string("Analyzer/") + service.name);
-        const double floor = reporter.Median(std::string("Floor/") + service.name);
-        std::printf("  %-10s analyzer %8.0f us  libcurl %8.0f us  %5.2fx\n", service.name, analyzer, floor,
-            floor > 0 ? analyzer / floor : 0.0);
+        const auto ratio = [&](Clock clock, double& analyzer, double& floor) {
+            analyzer = reporter.Median(std::string("Analyzer/") + service.name, clock);
+            floor = reporter.Median(std::string("Floor/") + service.name, clock);
+            return floor > 0 ? analyzer / floor : 0.0;
+        };
+        double analyzer = 0, floor = 0, analyzerCpu = 0, floorCpu = 0;
+        const double wall = ratio(Clock::Real, analyzer, floor);
+        const double cpu = ratio(Clock::Cpu, analyzerCpu, floorCpu);
+        std::printf("  %-10s analyzer %8.0f us  libcurl %8.0f us  %5.2fx   cpu %6.0f us / %6.0f us  %5.2fx\n",
+            service.name, analyzer, floor, wall, analyzerCpu, floorCpu, cpu);
     }
 }
 

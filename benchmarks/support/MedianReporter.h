@@ -1,5 +1,5 @@
 // The console reporter of every benchmark program here: it shows the runs as usual and keeps each
-// benchmark's median time per call, so that the program can print its ratios to its floor after
+// benchmark's median time per call (wall-clock and CPU), so that the program can print its ratios to its floor after
 // the run. With --benchmark_report_aggregates_only only the aggregates arrive, and their median
 // is taken; otherwise the median of the repetitions seen. Times are in each benchmark's own unit.
 //
@@ -41,6 +41,7 @@ enum class Clock { Real, Cpu };
 
 class MedianReporter : public benchmark::ConsoleReporter {
 public:
+    // clock: the one that Median(name) reports; Median(name, clock) reports either.
     explicit MedianReporter(Clock clock = Clock::Real)
         : m_clock(clock)
     {
@@ -52,23 +53,32 @@ public:
         for (const Run& run : runs) {
             if (run.error_occurred)
                 continue;
-            const double time = m_clock == Clock::Real ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
-            if (run.run_type == Run::RT_Iteration)
-                m_times[run.run_name.function_name].push_back(time);
-            else if (run.aggregate_name == "median")
-                m_medians[run.run_name.function_name] = time;
+            for (const Clock clock : { Clock::Real, Clock::Cpu }) {
+                Times& times = m_times[static_cast<int>(clock)];
+                const double time = clock == Clock::Real ? run.GetAdjustedRealTime() : run.GetAdjustedCPUTime();
+                if (run.run_type == Run::RT_Iteration)
+                    times.runs[run.run_name.function_name].push_back(time);
+                else if (run.aggregate_name == "median")
+                    times.medians[run.run_name.function_name] = time;
+            }
         }
     }
 
     // The benchmark's median time per call; 0 when it did not run.
     double Median(const std::string& name) const
     {
-        if (auto median = m_medians.find(name); median != m_medians.end())
+        return Median(name, m_clock);
+    }
+
+    double Median(const std::string& name, Clock clock) const
+    {
+        const Times& times = m_times[static_cast<int>(clock)];
+        if (auto median = times.medians.find(name); median != times.medians.end())
             return median->second;
-        auto times = m_times.find(name);
-        if (times == m_times.end() || times->second.empty())
+        auto runs = times.runs.find(name);
+        if (runs == times.runs.end() || runs->second.empty())
             return 0;
-        std::vector<double> sorted = times->second;
+        std::vector<double> sorted = runs->second;
         std::sort(sorted.begin(), sorted.end());
         return sorted[sorted.size() / 2];
     }
@@ -76,20 +86,24 @@ public:
     // The names of the benchmarks that ran, in order of name.
     std::vector<std::string> Names() const
     {
+        const Times& times = m_times[static_cast<int>(m_clock)];
         std::vector<std::string> names;
-        for (const auto& [name, median] : m_medians)
+        for (const auto& [name, median] : times.medians)
             names.push_back(name);
-        for (const auto& [name, times] : m_times)
-            if (!m_medians.count(name))
+        for (const auto& [name, runs] : times.runs)
+            if (!times.medians.count(name))
                 names.push_back(name);
         std::sort(names.begin(), names.end());
         return names;
     }
 
 private:
-    Clock m_clock;
-    std::map<std::string, std::vector<double>> m_times;
-    std::map<std::string, double> m_medians;
-};
+    struct Times {
+        std::map<std::string, std::vector<double>> runs;
+        std::map<std::string, double> medians;
+    };
 
+    Clock m_clock;
+    Times m_times[2]; // by Clock
+};
 }

@@ -518,7 +518,7 @@ const TimeoutCase kTimeoutCases[] = {
     { "an answer later than the receive time-out", Target::Demoweb, "http://demoweb.test/hostile/stall",
         INTERNET_OPTION_RECEIVE_TIMEOUT, 0, ERROR_INTERNET_TIMEOUT },
     { "a server that takes none of the request", Target::ListenerWithRoom, nullptr, INTERNET_OPTION_SEND_TIMEOUT,
-        64u << 20, ERROR_INTERNET_TIMEOUT },
+        16u << 20, ERROR_INTERNET_TIMEOUT },
     { "a server that says nothing once the request is sent", Target::ListenerWithRoom, nullptr,
         INTERNET_OPTION_RECEIVE_TIMEOUT, 1000, ERROR_INTERNET_TIMEOUT },
     { "a connection that never completes", Target::ListenerWithFullBacklog, nullptr, INTERNET_OPTION_CONNECT_TIMEOUT, 0,
