@@ -104,6 +104,8 @@ void ApplyDirective(Resource& resource, const std::string& name, const std::stri
             resource.mode = BodyMode::Garbage;
         else if (word == "echo")
             resource.mode = BodyMode::Echo;
+        else if (word == "peer")
+            resource.mode = BodyMode::Peer;
     }
 }
 

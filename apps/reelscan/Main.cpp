@@ -3,8 +3,11 @@
 // RequestURL has returned, so all output goes through one lock, and the state they share is never
 // freed: once the request is over the lock is taken for good and the process ends around any
 // callback still on its way.
+#include "Demo.h"
+#include "Host.h"
 #include "Options.h"
 #include "ReelscanProxy.h"
+#include "Registration.h"
 #include "VideoText.h"
 #include "windows.h"
 
@@ -39,30 +42,6 @@ struct Session {
 };
 
 Session* g_session = nullptr;
-
-std::string Utf8(const char16_t* text)
-{
-    if (!text || !*text)
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string narrow(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), size, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(size - 1));
-    return narrow;
-}
-
-std::u16string Wide(const std::string& text)
-{
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1)
-        return {};
-    std::u16string wide(static_cast<size_t>(size), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
-    wide.resize(static_cast<size_t>(size - 1));
-    return wide;
-}
 
 // Called with the session's lock held.
 void ClearProgress(Session& session)
@@ -125,17 +104,14 @@ void WatchSignals(sigset_t signals)
     UnInitialize();
 }
 
-std::filesystem::path CompanionBesideUs()
-{
-    WCHAR module[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return {};
-    return std::filesystem::path(Utf8(module)).parent_path() / "CmdReelscan.exe";
-}
-
 int RunRequest(const RequestOptions& options)
 {
+    const RegistrationOutcome registration = EnsureServerRegistered(ProgramDirectory());
+    if (registration.state != Registration::AlreadyThere)
+        std::fprintf(stderr, "reelscan: %s\n", registration.message.c_str());
+    if (registration.state == Registration::Failed)
+        return kBadUsage;
+
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -172,7 +148,7 @@ int RunRequest(const RequestOptions& options)
         return kInterrupted;
     }
     // Without its companion the proxy returns at once; say why nothing came.
-    const std::filesystem::path companion = CompanionBesideUs();
+    const std::filesystem::path companion = ProgramDirectory() / "CmdReelscan.exe";
     std::error_code error;
     if (!std::filesystem::exists(companion, error)) {
         std::fprintf(stderr, "reelscan: %s is missing; it must lie beside reelscan\n", companion.string().c_str());
@@ -191,6 +167,8 @@ int main(int argc, char** argv)
         std::fputs(kHelpText, stdout);
         return kFound;
     }
+    if (const auto* demo = std::get_if<DemoOptions>(&command))
+        return RunDemo(*demo);
     if (const auto* error = std::get_if<UsageError>(&command)) {
         std::fprintf(stderr, "reelscan: %s\nTry 'reelscan --help' for more.\n", error->message.c_str());
         return kBadUsage;

@@ -7,6 +7,7 @@
 #include <string_view>
 
 const char kHelpText[] = R"(Usage: reelscan [options] URL
+       reelscan demo [--timeout SECONDS]
 
 Finds the downloadable videos behind the web page URL and prints each one as it arrives.
 
@@ -19,11 +20,20 @@ Options:
   --timeout SECONDS  how long to wait for videos (default 60; fractions allowed)
   --help             show this text
 
-While it waits on a terminal, reelscan shows the elapsed time and the videos so far on standard
-error.
+reelscan demo starts demoweb, the bundled web, in a private machine root and asks for the first
+video of one demo page of each of the six known services (YouTube, Vimeo, LiveLeak, Metacafe,
+MyVideo, Break); --timeout then applies to each service.
 
-Exit status: 0 when at least one video was found, 1 when none was, 2 for bad usage or a set-up
-problem.
+While it waits on a terminal, reelscan shows the elapsed time and the videos so far on standard
+error. On a machine root where the request service is not registered yet, reelscan first
+registers ReelscanModule.exe from its own directory for the current user.
+
+Environment:
+  WINROOT            the machine root (default $XDG_STATE_HOME/winroot, else
+                     ~/.local/state/winroot); reelscan demo uses a temporary one of its own
+
+Exit status: 0 when at least one video was found (for demo: one from every service), 1 when
+none was, 2 for bad usage or a set-up problem, 130 when interrupted without a video.
 )";
 
 namespace {
@@ -59,22 +69,25 @@ bool LooksLikeUrl(std::string_view text)
 Command ParseCommandLine(int argc, const char* const* argv)
 {
     RequestOptions options;
+    const bool demo = argc > 1 && std::string_view(argv[1]) == "demo";
     bool haveUrl = false;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = demo ? 2 : 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h")
             return ShowHelp {};
-        if (argument == "--json") {
+        if (argument == "--timeout") {
+            if (i + 1 == argc)
+                return UsageError { "--timeout needs a number of seconds" };
+            if (!ParseTimeout(argv[++i], options.timeoutMilliseconds))
+                return UsageError { "--timeout takes a number of seconds above 0, not '" + std::string(argv[i]) + "'" };
+        } else if (demo) {
+            return UsageError { "reelscan demo takes only --timeout, not '" + std::string(argument) + "'" };
+        } else if (argument == "--json") {
             options.form = OutputForm::JsonLines;
         } else if (argument == "--first") {
             options.stopping = Stopping::FirstVideo;
         } else if (argument == "--unique") {
             options.repeats = Repeats::Drop;
-        } else if (argument == "--timeout") {
-            if (i + 1 == argc)
-                return UsageError { "--timeout needs a number of seconds" };
-            if (!ParseTimeout(argv[++i], options.timeoutMilliseconds))
-                return UsageError { "--timeout takes a number of seconds above 0, not '" + std::string(argv[i]) + "'" };
         } else if (argument.starts_with("-")) {
             return UsageError { "unknown option '" + std::string(argument) + "'" };
         } else if (haveUrl) {
@@ -87,6 +100,8 @@ Command ParseCommandLine(int argc, const char* const* argv)
             haveUrl = true;
         }
     }
+    if (demo)
+        return DemoOptions { options.timeoutMilliseconds };
     if (!haveUrl)
         return UsageError { "no URL given" };
     return options;

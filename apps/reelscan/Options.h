@@ -1,4 +1,4 @@
-// The command line of reelscan: `reelscan [options] URL`.
+// The command line of reelscan: `reelscan [options] URL` or `reelscan demo [--timeout SECONDS]`.
 //
 // Parsing never exits or prints; it returns what to do, or a message for bad usage.
 #pragma once
@@ -20,13 +20,18 @@ struct RequestOptions {
     uint32_t timeoutMilliseconds = 60000;
 };
 
+// Runs through one demo page of each known service in a private root, with demoweb as its web.
+struct DemoOptions {
+    uint32_t timeoutMilliseconds = 60000; // for each service's request
+};
+
 struct ShowHelp { };
 
 struct UsageError {
     std::string message;
 };
 
-using Command = std::variant<RequestOptions, ShowHelp, UsageError>;
+using Command = std::variant<RequestOptions, DemoOptions, ShowHelp, UsageError>;
 
 Command ParseCommandLine(int argc, const char* const* argv);
 

@@ -18,9 +18,8 @@
 
 namespace wininet {
 
-// WinINet's defaults, in milliseconds. Connect and receive bound every transfer; the send time-out
-// and the retry count are kept for InternetQueryOptionW only, as requests here are small and a
-// failed connection is not tried again.
+// WinINet's defaults, in milliseconds, with the meanings Transfer.h gives them. The retry count is
+// kept for InternetQueryOptionW only: a failed connection is not tried again.
 struct Timeouts {
     DWORD connect = 60000;
     DWORD send = 30000;
@@ -52,6 +51,8 @@ struct Session final : Object {
     }
     std::string agent;
     platform::ProxySetting proxy; // fixed when the session is opened, as WinINet reads it then
+    // Closed with the session's handle, so that closing the session closes its connections.
+    const std::shared_ptr<ConnectionCache> connections = std::make_shared<ConnectionCache>();
 };
 
 struct Connection final : Object {
@@ -94,7 +95,8 @@ void AddHidden(const std::shared_ptr<Object>& object, const std::shared_ptr<Obje
 template <typename T> std::shared_ptr<T> FindHandle(HINTERNET handle, HandleKind kind);
 std::shared_ptr<Object> FindAnyHandle(HINTERNET handle);
 
-// Closes handle and every handle opened on it; false for an unknown handle.
+// Closes handle and every handle opened on it (a session's idle connections too); false for an
+// unknown handle.
 bool CloseHandleTree(HINTERNET handle);
 
 std::mutex& TableLock();

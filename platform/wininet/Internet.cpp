@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <strings.h>
 
 using namespace wininet;
@@ -159,6 +161,7 @@ DWORD Send(Request& request, const std::vector<std::string>& extraHeaders, const
         {
             std::lock_guard lock(TableLock());
             spec.connectTimeout = request.timeouts.connect;
+            spec.sendTimeout = request.timeouts.send;
             spec.receiveTimeout = request.timeouts.receive;
         }
         spec.headers = extraHeaders;
@@ -179,7 +182,7 @@ DWORD Send(Request& request, const std::vector<std::string>& extraHeaders, const
                 spec.headers.push_back("Cookie: " + cookies);
         }
 
-        auto transfer = std::make_unique<Transfer>();
+        auto transfer = std::make_unique<Transfer>(session.connections);
         if (const DWORD error = transfer->Start(spec, request.closed))
             return error;
         const HeaderLines head = SplitHead(transfer->Head());
@@ -251,6 +254,37 @@ DWORD* TimeoutField(Timeouts& timeouts, DWORD option)
         return nullptr;
     }
 }
+
+// WinINet reads the root's proxy setting once and keeps it until a program says that the setting
+// changed (INTERNET_OPTION_SETTINGS_CHANGED or INTERNET_OPTION_REFRESH, which programs that write
+// the Internet Settings send), so that opening a session or asking for the connected state costs
+// no registry lookup. A session keeps the setting it was opened with.
+class ProxySettingCache {
+public:
+    static ProxySettingCache& Process()
+    {
+        static ProxySettingCache cache;
+        return cache;
+    }
+
+    platform::ProxySetting Get()
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_setting)
+            m_setting = platform::ReadProxySetting();
+        return *m_setting;
+    }
+
+    void Forget()
+    {
+        std::lock_guard lock(m_lock);
+        m_setting.reset();
+    }
+
+private:
+    std::mutex m_lock;
+    std::optional<platform::ProxySetting> m_setting;
+};
 
 const std::pair<DWORD, const char*> kHeaderLevels[] = {
     { HTTP_QUERY_MIME_VERSION, "MIME-Version" },
@@ -402,7 +436,7 @@ extern "C" HINTERNET WINAPI InternetOpenW(
     switch (dwAccessType) {
     case INTERNET_OPEN_TYPE_PRECONFIG:
     case INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY:
-        session->proxy = platform::ReadProxySetting();
+        session->proxy = ProxySettingCache::Process().Get();
         break;
     case INTERNET_OPEN_TYPE_DIRECT:
         break;
@@ -562,6 +596,12 @@ extern "C" BOOL WINAPI HttpQueryInfoW(
 
 extern "C" BOOL WINAPI InternetSetOptionW(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer, DWORD dwBufferLength)
 {
+    if (dwOption == INTERNET_OPTION_SETTINGS_CHANGED || dwOption == INTERNET_OPTION_REFRESH) {
+        if (hInternet && !FindAnyHandle(hInternet))
+            return FALSE;
+        ProxySettingCache::Process().Forget(); // the next session reads the registry again
+        return TRUE;
+    }
     auto object = FindAnyHandle(hInternet);
     if (!object)
         return FALSE;
@@ -608,6 +648,7 @@ extern "C" BOOL WINAPI InternetQueryOptionW(
 extern "C" BOOL WINAPI InternetGetConnectedState(LPDWORD lpdwFlags, DWORD dwReserved)
 {
     if (lpdwFlags)
-        *lpdwFlags = INTERNET_CONNECTION_LAN | (platform::ReadProxySetting().enabled ? INTERNET_CONNECTION_PROXY : 0);
+        *lpdwFlags
+            = INTERNET_CONNECTION_LAN | (ProxySettingCache::Process().Get().enabled ? INTERNET_CONNECTION_PROXY : 0);
     return TRUE;
 }

@@ -100,29 +100,37 @@ constexpr char16_t kInternetSettings[] = u"Software\\Microsoft\\Windows\\Current
 // Proxy lists longer than this are not a setting anyone made.
 constexpr DWORD kMaxSettingBytes = 8192;
 
-std::string ReadText(const char16_t* name)
+std::string ReadText(HKEY key, const char16_t* name)
 {
-    char16_t buffer[kMaxSettingBytes / sizeof(char16_t)] = {};
-    DWORD size = sizeof buffer;
-    if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, name, RRF_RT_REG_SZ, nullptr, buffer, &size)
-        != ERROR_SUCCESS)
+    char16_t buffer[kMaxSettingBytes / sizeof(char16_t) + 1] = {};
+    DWORD size = kMaxSettingBytes;
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS
+        || type != REG_SZ)
         return {};
-    return ToUtf8(WideView(buffer));
+    return ToUtf8(WideView(buffer)); // the spare element keeps an unterminated value terminated
 }
 
 }
 
 ProxySetting ReadProxySetting()
 {
+    // One open key for the three values: WinINet calls this for every session and for every
+    // InternetGetConnectedState, so each registry lookup spared counts.
     ProxySetting setting;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return setting;
     DWORD enabled = 0;
     DWORD size = sizeof enabled;
-    if (RegGetValueW(HKEY_CURRENT_USER, kInternetSettings, u"ProxyEnable", RRF_RT_REG_DWORD, nullptr, &enabled, &size)
-        != ERROR_SUCCESS)
-        return setting;
-    setting.server = ReadText(u"ProxyServer");
-    setting.bypass = ReadText(u"ProxyOverride");
-    setting.enabled = enabled != 0 && !setting.server.empty();
+    DWORD type = 0;
+    if (RegQueryValueExW(key, u"ProxyEnable", nullptr, &type, reinterpret_cast<BYTE*>(&enabled), &size) == ERROR_SUCCESS
+        && type == REG_DWORD && enabled != 0) {
+        setting.server = ReadText(key, u"ProxyServer");
+        setting.bypass = ReadText(key, u"ProxyOverride");
+        setting.enabled = !setting.server.empty();
+    }
+    RegCloseKey(key);
     return setting;
 }
 

@@ -14,7 +14,8 @@ namespace wininet {
 namespace {
 
 constexpr int kPollMilliseconds = 50;
-constexpr long kCurlBufferSize = 64 * 1024;
+// Multi handles (each with its idle connections) that one session keeps between requests.
+constexpr size_t kMaxIdleMultis = 4;
 
 bool IsInfinite(DWORD timeout)
 {
@@ -53,14 +54,70 @@ DWORD CertificateError(CURL* easy)
 
 }
 
+ConnectionCache::~ConnectionCache()
+{
+    Close();
+}
+
+CURLM* ConnectionCache::Take()
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_idle.empty()) {
+            CURLM* multi = m_idle.back();
+            m_idle.pop_back();
+            return multi;
+        }
+    }
+    InitializeCurl();
+    return curl_multi_init();
+}
+
+void ConnectionCache::Give(CURLM* multi)
+{
+    CURLM* ended = multi;
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_closed) {
+            m_idle.push_back(multi);
+            ended = nullptr;
+            if (m_idle.size() > kMaxIdleMultis) {
+                ended = m_idle.front();
+                m_idle.erase(m_idle.begin());
+            }
+        }
+    }
+    if (ended)
+        curl_multi_cleanup(ended); // closes its connections
+}
+
+void ConnectionCache::Close()
+{
+    std::vector<CURLM*> idle;
+    {
+        std::lock_guard lock(m_lock);
+        m_closed = true;
+        idle.swap(m_idle);
+    }
+    for (CURLM* multi : idle)
+        curl_multi_cleanup(multi);
+}
+
+Transfer::Transfer(std::shared_ptr<ConnectionCache> connections)
+    : m_connections(connections ? std::move(connections) : std::make_shared<ConnectionCache>())
+{
+}
+
 Transfer::~Transfer()
 {
+    // Removing a transfer whose body has not ended closes its connection; a finished one leaves
+    // its connection idle in the multi handle, ready for the session's next request.
     if (m_multi && m_easy)
         curl_multi_remove_handle(m_multi, m_easy);
     if (m_easy)
         curl_easy_cleanup(m_easy);
     if (m_multi)
-        curl_multi_cleanup(m_multi);
+        m_connections->Give(m_multi);
     curl_slist_free_all(m_headers);
 }
 
@@ -68,10 +125,12 @@ DWORD Transfer::Start(const TransferRequest& request, const std::atomic<bool>& c
 {
     InitializeCurl();
     m_easy = curl_easy_init();
-    m_multi = curl_multi_init();
+    m_multi = m_connections->Take();
     if (!m_easy || !m_multi)
         return ERROR_NOT_ENOUGH_MEMORY;
+    m_sendTimeout = request.sendTimeout;
     m_receiveTimeout = request.receiveTimeout;
+    m_bodySize = request.method == "HEAD" ? 0 : static_cast<long long>(request.body.size());
 
     curl_easy_setopt(m_easy, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -79,7 +138,7 @@ DWORD Transfer::Start(const TransferRequest& request, const std::atomic<bool>& c
     curl_easy_setopt(m_easy, CURLOPT_HTTP_VERSION, request.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1);
     curl_easy_setopt(m_easy, CURLOPT_PROXY, request.proxy.c_str()); // empty: direct, whatever the environment says
     curl_easy_setopt(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kCurlBufferSize);
+    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyDelivery));
     curl_easy_setopt(m_easy, CURLOPT_SSL_CTX_FUNCTION, AddTrustedCertificates);
     curl_easy_setopt(m_easy, CURLOPT_CA_CACHE_TIMEOUT, 0L); // the root's certificates are read for every connection
     if (!IsInfinite(request.connectTimeout))
@@ -152,13 +211,13 @@ DWORD Transfer::Pump(const std::function<bool()>& ready, const std::atomic<bool>
     platform::StopWakeup wakeup([multi] { curl_multi_wakeup(multi); });
     using Clock = std::chrono::steady_clock;
     auto lastProgress = Clock::now();
+    size_t lastCount = static_cast<size_t>(-1);
     while (!ready() && !m_done) {
         if (cancelled.load() || platform::IsStopRequested()) {
             m_done = true;
             m_result = CURLE_ABORTED_BY_CALLBACK;
             return ERROR_INTERNET_OPERATION_CANCELLED;
         }
-        const size_t before = m_received;
         int running = 0;
         curl_multi_perform(m_multi, &running);
         int queued = 0;
@@ -170,12 +229,19 @@ DWORD Transfer::Pump(const std::function<bool()>& ready, const std::atomic<bool>
         }
         if (ready() || m_done)
             break;
+        // Connecting (up to the request going out) is bounded by libcurl's connect time-out; then
+        // the request body by the send time-out, and the response by the receive time-out.
         curl_off_t connected = 0;
-        curl_easy_getinfo(m_easy, CURLINFO_CONNECT_TIME_T, &connected);
-        if (m_received != before || connected == 0) {
-            lastProgress = Clock::now(); // connecting is bounded by the connect time-out instead
-        } else if (!IsInfinite(m_receiveTimeout)
-            && Clock::now() - lastProgress > std::chrono::milliseconds(m_receiveTimeout)) {
+        curl_off_t sent = 0;
+        curl_easy_getinfo(m_easy, CURLINFO_PRETRANSFER_TIME_T, &connected);
+        curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+        const bool sending = sent < m_bodySize;
+        const size_t progress = m_received + static_cast<size_t>(sent);
+        const DWORD timeout = sending ? m_sendTimeout : m_receiveTimeout;
+        if (progress != lastCount || connected == 0) {
+            lastCount = progress;
+            lastProgress = Clock::now();
+        } else if (!IsInfinite(timeout) && Clock::now() - lastProgress > std::chrono::milliseconds(timeout)) {
             m_done = true;
             m_result = CURLE_OPERATION_TIMEDOUT;
             return ERROR_INTERNET_TIMEOUT;
@@ -248,7 +314,7 @@ size_t Transfer::OnBody(char* data, size_t size, size_t count, void* self)
 {
     auto& transfer = *static_cast<Transfer*>(self);
     const size_t length = size * count;
-    if (transfer.m_body.size() - transfer.m_bodyOffset >= kMaxBufferedBody) {
+    if (transfer.m_bodyOffset < transfer.m_body.size()) {
         transfer.m_paused = true;
         return CURL_WRITEFUNC_PAUSE; // libcurl keeps these bytes and offers them again after the pause
     }

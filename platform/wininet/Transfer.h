@@ -1,11 +1,21 @@
 // One HTTP exchange over libcurl, driven on the calling thread: Start returns once the response
-// headers are in, Read hands out the body as it arrives. The body is held only up to
-// kMaxBufferedBody bytes; past that the transfer pauses until the caller reads.
+// headers are in, Read hands out the body as it arrives. The platform holds at most one delivery
+// of libcurl's (kBodyDelivery bytes) that the caller has not read: the transfer then pauses until
+// the caller reads, so a caller that only wants the headers (or closes early) costs no more body
+// than that.
 //
 // One thread at a time drives a transfer. Every wait gives up within 50 ms of the owner's handle
-// being closed or of the thread being stopped (ERROR_INTERNET_OPERATION_CANCELLED), and when no
-// byte arrives for the receive time-out (ERROR_INTERNET_TIMEOUT). Redirects, cookies and the
-// cache are the caller's business; this class only moves bytes.
+// being closed or of the thread being stopped (ERROR_INTERNET_OPERATION_CANCELLED). Time-outs
+// keep WinINet's meanings (ERROR_INTERNET_TIMEOUT): the connect time-out bounds setting up the
+// connection (TCP, the proxy's tunnel, TLS), the send time-out a request body that the server
+// stops taking, the receive time-out a wait in which no byte of the response arrives. Redirects,
+// cookies and the cache are the caller's business; this class only moves bytes.
+//
+// A session's ConnectionCache keeps the connections of its finished transfers, so that its next
+// request to the same server (through the same proxy) goes over the same TCP connection, as
+// WinINet keeps its HTTP/1.1 connections alive (INTERNET_FLAG_KEEP_CONNECTION asks for what is
+// done anyway). A transfer abandoned before its body ended closes its connection instead: nothing
+// is drained. Closing the cache closes every connection in it.
 #pragma once
 
 #include "windef.h"
@@ -13,6 +23,8 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,7 +34,7 @@ struct curl_slist;
 
 namespace wininet {
 
-constexpr size_t kMaxBufferedBody = 256 * 1024;
+constexpr size_t kBodyDelivery = 64 * 1024;
 constexpr size_t kMaxResponseHead = 256 * 1024;
 
 struct TransferRequest {
@@ -34,12 +46,37 @@ struct TransferRequest {
     std::string proxy; // "host:port", or empty for a direct connection
     std::string agent;
     DWORD connectTimeout = 0; // milliseconds; 0 or 0xFFFFFFFF waits for ever
+    DWORD sendTimeout = 0;
     DWORD receiveTimeout = 0;
+};
+
+// The idle connections of one session, each kept by the libcurl multi handle that used it.
+// Thread-safe; Take and Give may be called from any thread.
+class ConnectionCache {
+public:
+    ConnectionCache() = default;
+    ~ConnectionCache();
+    ConnectionCache(const ConnectionCache&) = delete;
+    ConnectionCache& operator=(const ConnectionCache&) = delete;
+
+    // A multi handle with idle connections, or a new one; nullptr when libcurl has no memory.
+    CURLM* Take();
+    // Keeps multi (with its idle connections) for a later Take; a closed cache ends it at once.
+    void Give(CURLM* multi);
+    // Closes every kept connection; later Gives close theirs at once.
+    void Close();
+
+private:
+    std::mutex m_lock;
+    std::vector<CURLM*> m_idle; // the most recently given last
+    bool m_closed = false;
 };
 
 class Transfer {
 public:
-    Transfer() = default;
+    // A transfer whose connections come from, and return to, connections (nullptr: a cache of
+    // its own, closed with the transfer).
+    explicit Transfer(std::shared_ptr<ConnectionCache> connections);
     ~Transfer();
     Transfer(const Transfer&) = delete;
     Transfer& operator=(const Transfer&) = delete;
@@ -71,10 +108,13 @@ private:
     DWORD Pump(const std::function<bool()>& ready, const std::atomic<bool>& cancelled);
     DWORD Failure() const;
 
+    std::shared_ptr<ConnectionCache> m_connections;
     CURL* m_easy = nullptr;
     CURLM* m_multi = nullptr;
     curl_slist* m_headers = nullptr;
+    DWORD m_sendTimeout = 0;
     DWORD m_receiveTimeout = 0;
+    long long m_bodySize = 0; // the request body's length in bytes
     int m_status = 0;
     std::string m_head;
     bool m_headComplete = false;

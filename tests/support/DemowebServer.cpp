@@ -1,6 +1,7 @@
 #include "DemowebServer.h"
 
 #include "TestRoot.h"
+#include "wininet.h"
 #include "winreg.h"
 
 #include <csignal>
@@ -72,6 +73,9 @@ void DemowebServer::SetRootProxy(bool enabled, const std::string& server, const 
     RegCloseKey(key);
     if (!written)
         throw std::runtime_error("cannot write the root's proxy setting");
+    // As a program that changes the setting does, so that WinINet reads it again.
+    InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
+    InternetSetOptionW(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
 }
 
 DemowebServer::~DemowebServer()

@@ -39,7 +39,8 @@ public:
     std::string WaitForRequest(
         const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
-    // Writes the root's proxy setting: enabled with server and bypass, or disabled.
+    // Writes the root's proxy setting (enabled with server and bypass, or disabled) and tells
+    // WinINet that the setting changed, as programs that change it do.
     static void SetRootProxy(bool enabled, const std::string& server, const std::string& bypass = "");
 
 private:

@@ -1,6 +1,10 @@
 // reelscan as a user runs it: a real process in a directory of its own beside the stand-in
-// CmdReelscan.exe (see tests/proxy/StandInCompanion.cpp), whose URL names the records it sends.
+// CmdReelscan.exe (see tests/proxy/StandInCompanion.cpp), whose URL names the records it sends,
+// and a stand-in ReelscanModule.exe: a script that registers a class for the ProgID with the reg
+// tool, so that the fresh-root registration can be watched without the real server.
 #include "CmdReelscanWindow.h"
+#include "ProcessTree.h"
+#include "ProgramRun.h"
 #include "TestRoot.h"
 #include "windows.h"
 
@@ -8,8 +12,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -141,7 +147,30 @@ std::string StandInUrl(const std::vector<std::string>& actions)
     return url;
 }
 
-class Reelscan : public testing::Test {
+// What the stand-in ReelscanModule.exe does when it is run.
+enum class StandInServer { Registers, RegistersNothing, Fails };
+
+void WriteStandInServer(const fs::path& directory, StandInServer behaviour)
+{
+    const std::string reg = testing_support::BinaryDirectory() + "/reg";
+    const std::string clsid = "{5B0E3C52-7A41-4C3A-9A7E-0E2F6A1D7C01}";
+    const fs::path script = directory / "ReelscanModule.exe";
+    {
+        std::ofstream out(script, std::ios::trunc);
+        out << "#!/bin/sh\n[ \"$1\" = /RegServerPerUser ] || exit 3\n";
+        if (behaviour == StandInServer::Fails)
+            out << "exit 5\n";
+        if (behaviour == StandInServer::Registers)
+            out << reg << " add 'HKCU\\Software\\Classes\\ReelscanModule.ReqService\\CLSID' /ve /d '" << clsid
+                << "' /f >/dev/null || exit 4\n"
+                << reg << " add 'HKCU\\Software\\Classes\\CLSID\\" << clsid << "\\LocalServer32' /ve /d \"$0\" /f"
+                << " >/dev/null || exit 4\n";
+    }
+    fs::permissions(script, fs::perms::owner_all);
+}
+
+// Every test ends with no CmdReelscan left running.
+class FreshRoot : public testing::Test {
 protected:
     void TearDown() override
     {
@@ -150,6 +179,19 @@ protected:
         while (FindWindowW(CMDREELSCAN_WND_CLASS, nullptr) && std::chrono::steady_clock::now() < deadline)
             Sleep(20);
         EXPECT_FALSE(FindWindowW(CMDREELSCAN_WND_CLASS, nullptr)) << "reelscan leaves CmdReelscan running";
+    }
+};
+
+// A root in which the stand-in server is already registered.
+class Reelscan : public FreshRoot {
+protected:
+    void SetUp() override
+    {
+        const fs::path directory = MakeAppDirectory(Companion::Beside);
+        WriteStandInServer(directory, StandInServer::Registers);
+        const auto run
+            = testing_support::RunProgram((directory / "ReelscanModule.exe").string() + " /RegServerPerUser");
+        ASSERT_EQ(run.exitCode, 0) << run.output;
     }
 };
 
@@ -219,6 +261,7 @@ TEST_F(Reelscan, BadUsageExitsWithTwo)
         { "time-out without value", { "http://a/", "--timeout" }, "--timeout needs" },
         { "time-out of zero", { "--timeout", "0", "http://a/" }, "above 0, not '0'" },
         { "time-out not a number", { "--timeout", "soon", "http://a/" }, "not 'soon'" },
+        { "demo with a request option", { "demo", "--json" }, "reelscan demo takes only --timeout, not '--json'" },
     };
     for (const auto& test : cases) {
         const Outcome outcome = RunReelscan(Companion::Beside, test.arguments);
@@ -247,4 +290,86 @@ TEST_F(Reelscan, InterruptEndsTheRequestAndCmdReelscan)
         ErrorStream::Pipe, Interrupt::AfterFirstOutput);
     EXPECT_EQ(outcome.status, 0) << "a video was found before the interrupt";
     EXPECT_EQ(JsonLines(outcome.out).size(), 1u);
+}
+
+// On a fresh root the first run registers the server from its own directory, says so once and goes
+// on with the request; a server that is missing, fails or registers nothing is a set-up problem.
+TEST_F(FreshRoot, FirstRunRegistersTheServerOnce)
+{
+    const fs::path directory = MakeAppDirectory(Companion::Beside);
+    const fs::path server = directory / "ReelscanModule.exe";
+    const std::vector<std::string> arguments = { "--json", "--first", StandInUrl({ kClip }) };
+    const struct {
+        const char* name;
+        std::optional<StandInServer> server;
+        const char* message;
+    } failures[] = {
+        { "missing", std::nullopt, "ReelscanModule.exe is missing" },
+        { "failing", StandInServer::Fails, "/RegServerPerUser failed with 0x00000005" },
+        { "registering nothing", StandInServer::RegistersNothing, "left no ReelscanModule.ReqService class" },
+    };
+    for (const auto& test : failures) {
+        std::error_code ignored; // absent already in the first row
+        fs::remove(server, ignored);
+        if (test.server)
+            WriteStandInServer(directory, *test.server);
+        const Outcome outcome = RunReelscan(Companion::Beside, arguments);
+        EXPECT_EQ(outcome.status, 2) << test.name;
+        EXPECT_EQ(outcome.out, "") << test.name;
+        EXPECT_NE(outcome.err.find(test.message), std::string::npos) << test.name << ": " << outcome.err;
+    }
+
+    WriteStandInServer(directory, StandInServer::Registers);
+    const Outcome first = RunReelscan(Companion::Beside, arguments);
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(JsonLines(first.out).size(), 1u) << first.out;
+    EXPECT_EQ(first.err,
+        "reelscan: registered the request service for this user: " + server.string() + " /RegServerPerUser\n");
+    const Outcome second = RunReelscan(Companion::Beside, arguments);
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.err, "") << "registered once, not again";
+}
+
+// The demo with the stand-ins, which find nothing on its pages: it asks for every service in a
+// root of its own, registers the server there, and leaves neither a process nor that root behind,
+// also when interrupted.
+TEST_F(FreshRoot, DemoUsesARootOfItsOwnAndLeavesNothingBehind)
+{
+    BecomeSubreaper();
+    const fs::path directory = MakeAppDirectory(Companion::Beside);
+    WriteStandInServer(directory, StandInServer::Registers);
+    fs::copy_file(DEMOWEB_PROGRAM, directory / "demoweb", fs::copy_options::overwrite_existing);
+    const struct {
+        const char* name;
+        Interrupt interrupt;
+        int status;
+        std::vector<std::string> output;
+    } cases[] = {
+        { "to the end", Interrupt::Never, 1,
+            { "== YouTube: http://www.youtube.com/watch?v=two-streams\n",
+                "== Break: ", "reelscan demo: 0 of 6 services gave a video",
+                "; none from YouTube, Vimeo, LiveLeak, Metacafe, MyVideo, Break\n" } },
+        { "interrupted", Interrupt::AfterFirstOutput, 130, {} },
+    };
+    for (const auto& test : cases) {
+        const Outcome outcome
+            = RunReelscan(Companion::Beside, { "demo", "--timeout", "1.1" }, ErrorStream::Pipe, test.interrupt);
+        EXPECT_EQ(outcome.status, test.status) << test.name << ": " << outcome.err;
+        for (const std::string& text : test.output)
+            EXPECT_NE(outcome.out.find(text), std::string::npos) << test.name << ": " << outcome.out;
+        const std::string marker = ", machine root ";
+        const size_t at = outcome.out.find(marker);
+        ASSERT_NE(at, std::string::npos) << test.name << ": " << outcome.out;
+        const std::string root
+            = outcome.out.substr(at + marker.size(), outcome.out.find('\n', at) - at - marker.size());
+        EXPECT_NE(root, testing_support::TestRoot()) << test.name;
+        EXPECT_FALSE(fs::exists(root)) << test.name << ": " << root << " is left";
+        EXPECT_TRUE(ReapUntil(std::chrono::steady_clock::now() + std::chrono::seconds(5)).empty())
+            << test.name << ": processes are left";
+        EXPECT_EQ(outcome.err.find("left over"), std::string::npos) << test.name << ": " << outcome.err;
+    }
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Classes\\ReelscanModule.ReqService", 0, KEY_READ, &key),
+        ERROR_SUCCESS)
+        << "the demo registered the server in the root it was started in";
 }

@@ -6,14 +6,17 @@
 #include "errhandlingapi.h"
 #include "processthreadsapi.h"
 #include "synchapi.h"
+#include "winreg.h"
 
 #include "handleapi.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -390,6 +393,8 @@ TEST_F(WininetHttp, TheReceiveTimeOutEndsAStalledAnswer)
     EXPECT_EQ(timeout, 30000u);
     ASSERT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, &length));
     EXPECT_EQ(timeout, 60000u);
+    ASSERT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, &length));
+    EXPECT_EQ(timeout, 30000u);
     timeout = 300;
     ASSERT_TRUE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout));
     EXPECT_FALSE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, 2));
@@ -398,6 +403,180 @@ TEST_F(WininetHttp, TheReceiveTimeOutEndsAStalledAnswer)
     EXPECT_EQ(OpenUrl(session, "http://demoweb.test/hostile/stall"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_TIMEOUT));
     InternetCloseHandle(session);
+}
+
+// The client connection ("address:port") that demoweb saw a request of session arrive on.
+std::string PeerOfRequest(HINTERNET session, HINTERNET connection)
+{
+    HINTERNET request = HttpOpenRequestW(connection, u"GET", u"/peer", nullptr, nullptr, nullptr,
+        INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_RELOAD, 0);
+    if (!request || !HttpSendRequestW(request, nullptr, 0, nullptr, 0))
+        return "<error " + std::to_string(GetLastError()) + ">";
+    const std::string peer = ReadAll(request).bytes;
+    InternetCloseHandle(request);
+    return peer;
+}
+
+TEST_F(WininetHttp, ASessionKeepsItsConnectionsForItsNextRequests)
+{
+    HINTERNET session = OpenSession();
+    HINTERNET secure = InternetConnectW(session, u"demoweb.test", INTERNET_DEFAULT_HTTPS_PORT, nullptr, nullptr,
+        INTERNET_SERVICE_HTTP, INTERNET_FLAG_SECURE, 0);
+    const std::string tunnel = PeerOfRequest(session, secure);
+    ASSERT_THAT(tunnel, StartsWith("127.0.0.1:"));
+    EXPECT_EQ(PeerOfRequest(session, secure), tunnel) << "https, through the proxy's tunnel";
+
+    HINTERNET connection = InternetConnectW(
+        session, u"demoweb.test", INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    ASSERT_NE(connection, nullptr);
+    const std::string first = PeerOfRequest(session, connection);
+    ASSERT_THAT(first, StartsWith("127.0.0.1:"));
+    EXPECT_EQ(PeerOfRequest(session, connection), first);
+    HINTERNET url = OpenUrl(session, "http://demoweb.test/peer", INTERNET_FLAG_KEEP_CONNECTION);
+    ASSERT_NE(url, nullptr);
+    EXPECT_EQ(ReadAll(url).bytes, first) << "InternetOpenUrlW on the same session";
+    InternetCloseHandle(url);
+
+    // A request closed before its body ended takes its connection with it: nothing is drained.
+    HINTERNET endless = OpenUrl(session, "http://demoweb.test/hostile/endless", INTERNET_FLAG_KEEP_CONNECTION);
+    ASSERT_NE(endless, nullptr);
+    char buffer[1024];
+    DWORD read = 0;
+    ASSERT_TRUE(InternetReadFile(endless, buffer, sizeof buffer, &read));
+    InternetCloseHandle(endless);
+    const std::string afterAbandoned = PeerOfRequest(session, connection);
+    EXPECT_THAT(afterAbandoned, StartsWith("127.0.0.1:"));
+    EXPECT_NE(afterAbandoned, first);
+
+    HINTERNET other = OpenSession();
+    HINTERNET otherConnection = InternetConnectW(
+        other, u"demoweb.test", INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    const std::string ofOther = PeerOfRequest(other, otherConnection);
+    EXPECT_THAT(ofOther, StartsWith("127.0.0.1:"));
+    EXPECT_NE(ofOther, afterAbandoned) << "sessions do not share connections";
+    InternetCloseHandle(other);
+    InternetCloseHandle(session);
+}
+
+// A loopback listener that never accepts: with room in its backlog, connections complete and
+// then nobody reads what they send; with a full backlog, connecting never completes.
+class SilentListener {
+public:
+    enum class Backlog { Room, Full };
+
+    explicit SilentListener(Backlog backlog)
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(m_listener, backlog == Backlog::Full ? 0 : 16);
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        // A backlog of 0 holds one connection; the next ones' SYNs are dropped.
+        for (int i = 0; backlog == Backlog::Full && i < 2; ++i) {
+            const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            m_fillers.push_back(filler);
+        }
+    }
+    ~SilentListener()
+    {
+        for (int filler : m_fillers)
+            close(filler);
+        close(m_listener);
+    }
+    std::string Url() const
+    {
+        return "http://127.0.0.1:" + std::to_string(m_port) + "/";
+    }
+
+private:
+    int m_listener = -1;
+    int m_port = 0;
+    std::vector<int> m_fillers;
+};
+
+enum class Target { Demoweb, ListenerWithRoom, ListenerWithFullBacklog };
+
+struct TimeoutCase {
+    const char* name;
+    Target target;
+    const char* url; // for demoweb
+    DWORD option; // the one time-out set short; the others are set to an hour
+    size_t bodySize; // a request body to POST, or 0 for a GET
+    DWORD expected; // the error of the exchange, or 0 when it completes
+};
+
+const TimeoutCase kTimeoutCases[] = {
+    { "a trickle within the receive time-out", Target::Demoweb, "http://demoweb.test/hostile/trickle",
+        INTERNET_OPTION_RECEIVE_TIMEOUT, 0, 0 },
+    { "a body slower than the receive time-out", Target::Demoweb, "http://demoweb.test/hostile/drip",
+        INTERNET_OPTION_RECEIVE_TIMEOUT, 0, ERROR_INTERNET_TIMEOUT },
+    { "an answer later than the receive time-out", Target::Demoweb, "http://demoweb.test/hostile/stall",
+        INTERNET_OPTION_RECEIVE_TIMEOUT, 0, ERROR_INTERNET_TIMEOUT },
+    { "a server that takes none of the request", Target::ListenerWithRoom, nullptr, INTERNET_OPTION_SEND_TIMEOUT,
+        64u << 20, ERROR_INTERNET_TIMEOUT },
+    { "a server that says nothing once the request is sent", Target::ListenerWithRoom, nullptr,
+        INTERNET_OPTION_RECEIVE_TIMEOUT, 1000, ERROR_INTERNET_TIMEOUT },
+    { "a connection that never completes", Target::ListenerWithFullBacklog, nullptr, INTERNET_OPTION_CONNECT_TIMEOUT, 0,
+        ERROR_INTERNET_TIMEOUT },
+};
+
+// The whole exchange (send, then read to the end); 0 or the error that ended it.
+DWORD Exchange(HINTERNET session, const std::string& url, size_t bodySize)
+{
+    URL_COMPONENTSW parts {};
+    parts.dwStructSize = sizeof parts;
+    WCHAR host[256], path[1024];
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = 1024;
+    const std::u16string wide = Wide(url);
+    if (!InternetCrackUrlW(wide.c_str(), 0, 0, &parts))
+        return GetLastError();
+    HINTERNET connection = InternetConnectW(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(
+        connection, bodySize ? u"POST" : u"GET", path, nullptr, nullptr, nullptr, INTERNET_FLAG_RELOAD, 0);
+    std::string body(bodySize, 'x');
+    if (!HttpSendRequestW(request, nullptr, 0, bodySize ? body.data() : nullptr, static_cast<DWORD>(bodySize)))
+        return GetLastError();
+    const Body read = ReadAll(request);
+    return read.ok ? 0 : read.error;
+}
+
+TEST_F(WininetHttp, EachTimeOutEndsTheWaitItNames)
+{
+    for (const TimeoutCase& row : kTimeoutCases) {
+        std::optional<SilentListener> listener;
+        if (row.target != Target::Demoweb)
+            listener.emplace(
+                row.target == Target::ListenerWithRoom ? SilentListener::Backlog::Room : SilentListener::Backlog::Full);
+        const std::string url = listener ? listener->Url() : row.url;
+        HINTERNET session
+            = listener ? InternetOpenW(u"Timeouts", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0) : OpenSession();
+        for (DWORD option :
+            { INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT }) {
+            DWORD timeout = option == row.option ? 500 : 3600000;
+            ASSERT_TRUE(InternetSetOptionW(session, option, &timeout, sizeof timeout)) << row.name;
+        }
+        // Should the time-out not act, closing the session ends the exchange.
+        std::atomic<DWORD> error = 0xFFFFFFFF;
+        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::thread exchange([&] {
+            error = Exchange(session, url, row.bodySize);
+            SetEvent(done);
+        });
+        const bool inTime = WaitForSingleObject(done, 20000) == WAIT_OBJECT_0;
+        InternetCloseHandle(session);
+        exchange.join();
+        CloseHandle(done);
+        EXPECT_TRUE(inTime) << row.name << ": the time-out did not end the exchange";
+        EXPECT_EQ(error.load(), row.expected) << row.name;
+    }
 }
 
 struct EndlessRead {
@@ -482,6 +661,19 @@ TEST_F(WininetHttp, TheCacheKeepsFinishedResponses)
     EXPECT_THAT(localFile, StartsWith(testing_support::TestRoot() + "/cache/"));
     std::ifstream file(localFile);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "the redirect target\n");
+
+    // A cached URL asked for again without INTERNET_FLAG_RELOAD is still answered by the server.
+    HINTERNET again = OpenSession();
+    for (const char16_t* visit : { u"X-Visit: first\r\n", u"X-Visit: second\r\n" }) {
+        HINTERNET echo = OpenUrl(again, "http://demoweb.test/echo.txt", 0, visit);
+        ASSERT_NE(echo, nullptr);
+        EXPECT_THAT(ReadAll(echo).bytes, HasSubstr(Narrow(visit)));
+        InternetCloseHandle(echo);
+    }
+    size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoW(u"http://demoweb.test/echo.txt", nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << "the first visit was cached";
+    InternetCloseHandle(again);
 }
 
 TEST_F(WininetHttp, ConnectedStateReportsTheLanAndTheProxy)
@@ -492,6 +684,21 @@ TEST_F(WininetHttp, ConnectedStateReportsTheLanAndTheProxy)
     testing_support::DemowebServer::SetRootProxy(false, m_server.Address());
     ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
     EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN));
+
+    // WinINet keeps the setting it read until it is told that the setting changed.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                  KEY_SET_VALUE, &key),
+        ERROR_SUCCESS);
+    const DWORD enable = 1;
+    ASSERT_EQ(RegSetValueExW(key, u"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
+    EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN));
+    ASSERT_TRUE(InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0));
+    ASSERT_TRUE(InternetGetConnectedState(&flags, 0));
+    EXPECT_EQ(flags, static_cast<DWORD>(INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY));
 }
 
 // Access types: the root's setting (read when the session opens), direct, or the caller's proxy.
