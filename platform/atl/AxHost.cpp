@@ -75,6 +75,15 @@ public:
     // Lets go of the control (closing it) and of everything the host was given.
     void ReleaseAll()
     {
+        ReleaseControl();
+        m_ambient.Release();
+        m_external.Release();
+        m_font.Release();
+    }
+
+    // Lets go of the control, closing it; the host's own settings stay.
+    void ReleaseControl()
+    {
         if (m_eventsPoint) {
             m_eventsPoint->Unadvise(m_eventsCookie);
             m_eventsPoint.Release();
@@ -85,9 +94,6 @@ public:
             object->SetClientSite(nullptr);
         }
         m_control.Release();
-        m_ambient.Release();
-        m_external.Release();
-        m_font.Release();
     }
 
     void OnSize()
@@ -123,7 +129,7 @@ public:
             return E_INVALIDARG;
         if (hWnd && hWnd != m_hWnd)
             return E_INVALIDARG;
-        ReleaseAll();
+        ReleaseControl();
         CLSID clsid;
         std::u16string url;
         if (lpTricsData[0] == u'{' ? FAILED(CLSIDFromString(lpTricsData, &clsid))
@@ -169,7 +175,7 @@ public:
             return E_INVALIDARG;
         if (hWnd && hWnd != m_hWnd)
             return E_INVALIDARG;
-        ReleaseAll();
+        ReleaseControl();
         return Activate(pUnkControl);
     }
     STDMETHOD(QueryControl)(REFIID riid, void** ppvObject) override
@@ -489,7 +495,7 @@ private:
         GetClientRect(m_hWnd, &client);
         const HRESULT hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, m_hWnd, &client);
         if (FAILED(hr)) {
-            ReleaseAll();
+            ReleaseControl();
             return hr;
         }
         control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&m_inPlaceObject));

@@ -456,11 +456,17 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
             navigation.url = known->second;
             navigation.top = navigation.frame == target;
         }
-        if (navigation.top) {
-            QueryTitle();
-            CacheSiteIconOf(navigation.url);
+        if (!navigation.top) {
+            Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
+            return;
         }
-        Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
+        QueryTitle();
+        // The top page has loaded once its site icon is in the URL cache, as a host expects it.
+        std::weak_ptr<Core> self = weak_from_this();
+        CacheSiteIconOf(navigation.url, [self, navigation] {
+            if (auto core = self.lock())
+                core->Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
+        });
     } else if (method == "Page.domContentEventFired") {
         QueryTitle();
     } else if (method == "Page.javascriptDialogOpening") {

@@ -6,8 +6,9 @@
 // Threads: every member may be called from any thread. Navigate, Stop and mouse input only send;
 // they never wait for the page. Queries (Evaluate, QueryDocument) wait for the page's answer until
 // their deadline, and block only their caller: a page that loops in script or never finishes
-// loading holds up nothing else. PageEvents are called on the connection's dispatch thread, one
-// at a time, and must not block; after the Page is destroyed none is called.
+// loading holds up nothing else. PageEvents are called one at a time, on the connection's dispatch
+// thread (the top page's OnDocumentLoaded on the site-icon worker's, once the icon is cached), and
+// must not block; after the Page is destroyed none is called.
 //
 // Failure: when Chromium dies, pending queries fail, the page raises no further event, and the
 // next Navigate makes the page afresh in a new Chromium. Create fails with a reason.
@@ -49,7 +50,8 @@ public:
     virtual void OnNavigationStarting(const FrameNavigation& navigation) = 0;
     // The frame's new document is committed (NavigateComplete2).
     virtual void OnNavigationCommitted(const FrameNavigation& navigation) = 0;
-    // The frame's document and its subresources have loaded (DocumentComplete; the top frame last).
+    // The frame's document and its subresources have loaded (DocumentComplete; the top frame last,
+    // once its site's icon is in the URL cache).
     virtual void OnDocumentLoaded(const FrameNavigation& navigation) = 0;
     virtual void OnTitleChanged(const std::string& title) = 0;
     // The page called window.open(url); it waits (blocked in that call) for DecidePopup(id, ...).

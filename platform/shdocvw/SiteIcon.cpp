@@ -7,15 +7,19 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace shdocvw {
 
 namespace {
 
 constexpr size_t kMaxQueued = 64; // more hosts than this at once are not worth an icon each
+// How long an icon may take to connect and to answer: a page's load waits for its icon.
+constexpr DWORD kIconTimeoutMs = 3000;
 
 class IconWorker {
 public:
@@ -25,15 +29,27 @@ public:
         return worker;
     }
 
-    void Queue(const std::string& iconUrl)
+    // then runs once the icon has been fetched (on the worker), or at once here when it was
+    // fetched before or will not be.
+    void Queue(const std::string& iconUrl, std::function<void()> then)
     {
-        std::lock_guard guard(m_lock);
-        if (m_stopping || m_queue.size() >= kMaxQueued || !m_seen.insert(iconUrl).second)
-            return;
-        m_queue.push_back(iconUrl);
-        if (!m_thread.joinable())
-            m_thread = std::thread([this] { Run(); });
-        m_changed.notify_all();
+        {
+            std::lock_guard guard(m_lock);
+            if (const auto waiting = m_waiting.find(iconUrl); waiting != m_waiting.end()) {
+                waiting->second.push_back(std::move(then));
+                return;
+            }
+            if (!m_stopping && m_queue.size() < kMaxQueued && m_seen.insert(iconUrl).second) {
+                m_queue.push_back(iconUrl);
+                m_waiting[iconUrl].push_back(std::move(then));
+                if (!m_thread.joinable())
+                    m_thread = std::thread([this] { Run(); });
+                m_changed.notify_all();
+                return;
+            }
+        }
+        if (then)
+            then();
     }
 
     ~IconWorker()
@@ -61,6 +77,14 @@ private:
             guard.unlock();
             Fetch(url);
             guard.lock();
+            std::vector<std::function<void()>> waiting = std::move(m_waiting[url]);
+            m_waiting.erase(url);
+            guard.unlock();
+            for (const std::function<void()>& then : waiting) {
+                if (then)
+                    then();
+            }
+            guard.lock();
         }
     }
 
@@ -76,6 +100,10 @@ private:
             INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
         if (!session)
             return;
+        for (DWORD option : { INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT }) {
+            DWORD timeout = kIconTimeoutMs;
+            InternetSetOptionW(session, option, &timeout, sizeof timeout);
+        }
         HINTERNET request
             = InternetOpenUrlW(session, platform::FromUtf8(url).c_str(), nullptr, 0, INTERNET_FLAG_NO_UI, 0);
         if (request) {
@@ -92,22 +120,24 @@ private:
     std::condition_variable m_changed;
     std::deque<std::string> m_queue;
     std::set<std::string> m_seen;
+    std::map<std::string, std::vector<std::function<void()>>> m_waiting; // by icon, while it is fetched
     bool m_stopping = false;
     std::thread m_thread;
 };
 
 }
 
-void CacheSiteIconOf(const std::string& pageUrl)
+void CacheSiteIconOf(const std::string& pageUrl, std::function<void()> then)
 {
     const size_t scheme = pageUrl.find("://");
-    if (scheme == std::string::npos)
+    const std::string name = scheme == std::string::npos ? std::string() : pageUrl.substr(0, scheme);
+    if (name != "http" && name != "https") {
+        if (then)
+            then();
         return;
-    const std::string name = pageUrl.substr(0, scheme);
-    if (name != "http" && name != "https")
-        return;
+    }
     const size_t hostEnd = pageUrl.find_first_of("/?#", scheme + 3);
-    IconWorker::Process().Queue(pageUrl.substr(0, hostEnd) + "/favicon.ico");
+    IconWorker::Process().Queue(pageUrl.substr(0, hostEnd) + "/favicon.ico", std::move(then));
 }
 
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace shdocvw {
@@ -569,6 +570,10 @@ private:
         }
         const Images images = (flags & DLCTL_DLIMAGES) ? Images::Load : Images::Block;
         const Scripts scripts = (flags & DLCTL_NO_SCRIPTS) ? Scripts::Disable : Scripts::Run;
+        // Only a change goes to the page: each costs Chromium a round before the next navigation.
+        if (m_policy && *m_policy == std::make_pair(images, scripts))
+            return;
+        m_policy = std::make_pair(images, scripts);
         m_worker.Post([core = m_core, images, scripts] {
             if (std::shared_ptr<Page> page = core->EnsurePage())
                 page->SetContentPolicy(images, scripts);
@@ -805,6 +810,7 @@ private:
     CComPtr<IOleClientSite> m_site;
     CComPtr<IOleInPlaceSite> m_inPlaceSite;
     std::map<std::string, CComPtr<IDispatch>> m_frames; // of the top page's current document
+    std::optional<std::pair<Images, Scripts>> m_policy; // as last given to the page
     int m_hostNavigations = 0; // Navigate2 calls whose BeforeNavigate2 is raised, not yet committed
     bool m_busy = false;
     READYSTATE m_readyState = READYSTATE_UNINITIALIZED;

@@ -212,6 +212,7 @@ struct Hosted {
     CComObject<EventSink>* sink = nullptr;
     CComPtr<IUnknown> sinkHold;
     CComObject<AmbientDispatch>* ambient = nullptr;
+    CComPtr<IUnknown> ambientHold;
 
     std::string Title()
     {
@@ -268,6 +269,7 @@ protected:
         CComQIPtr<IAxWinHostWindow> host { unknown.p };
         EXPECT_TRUE(ambientHost && host);
         EXPECT_EQ(CComObject<AmbientDispatch>::CreateInstance(&hosted.ambient), S_OK);
+        hosted.ambientHold = hosted.ambient->GetUnknown();
         hosted.ambient->m_clear = clear;
         hosted.ambient->m_set = set;
         EXPECT_EQ(ambientHost->SetAmbientDispatch(hosted.ambient), S_OK);
@@ -364,6 +366,251 @@ TEST_F(WebBrowserControl, RaisesEventsOnItsThreadInInternetExplorersOrder)
     EXPECT_EQ(hosted.browser->get_ReadyState(&state), S_OK);
     EXPECT_EQ(busy, VARIANT_FALSE);
     EXPECT_EQ(state, READYSTATE_COMPLETE);
+}
+
+struct PopupCase {
+    const char* name;
+    DISPID cancelAt;
+    std::vector<std::string> events; // the pop-up's events, in order
+    const char* openResult; // what window.open gave the page
+};
+
+TEST_F(WebBrowserControl, APopupOpensOnlyWhenNeitherNewWindowEventCancelsIt)
+{
+    const std::string opener = kSiteText + "popup.html";
+    const std::string third = "NewWindow3 " + kSiteText + "popped.html from " + opener;
+    const PopupCase cases[] = {
+        { "cancelled by NewWindow2", DISPID_NEWWINDOW2, { "NewWindow2" }, "null" },
+        { "cancelled by NewWindow3", DISPID_NEWWINDOW3, { "NewWindow2", third }, "null" },
+        { "allowed", 0, { "NewWindow2", third }, "window" },
+    };
+    for (const PopupCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        Hosted& hosted = Host();
+        hosted.sink->m_cancelWindowAt = row.cancelAt;
+        ASSERT_TRUE(Load(hosted, u"popup.html")) << hosted.sink->Dump();
+        std::vector<std::string> events;
+        for (const std::string& line : hosted.sink->m_lines)
+            if (line.rfind("NewWindow", 0) == 0)
+                events.push_back(line);
+        EXPECT_EQ(events, row.events) << hosted.sink->Dump();
+        EXPECT_TRUE(hosted.sink->m_faults.empty()) << hosted.sink->m_faults.front();
+        EXPECT_EQ(hosted.TitleAfter(u"document.title = window.openResult"), row.openResult);
+        if (row.cancelAt != 0) {
+            m_demoweb.WaitForRequest("popup.html");
+            EXPECT_TRUE(RequestsFor("popped.html").empty());
+        }
+    }
+}
+
+struct AmbientCase {
+    const char* name;
+    LONG clear;
+    LONG set;
+    bool imagesRequested;
+    bool scriptsRun;
+};
+
+TEST_F(WebBrowserControl, TheAmbientDownloadControlDecidesImagesAndScripts)
+{
+    const AmbientCase cases[] = {
+        { "images cleared", DLCTL_DLIMAGES, 0, false, true },
+        { "no scripts", 0, DLCTL_NO_SCRIPTS, true, false },
+    };
+    for (const AmbientCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        Hosted& hosted = Host(row.clear, row.set);
+        ASSERT_TRUE(Load(hosted, u"images.html")) << hosted.sink->Dump();
+        ASSERT_NE(m_demoweb.WaitForRequest("images.html"), "");
+        if (row.imagesRequested) {
+            EXPECT_NE(m_demoweb.WaitForRequest("pixel.gif"), "");
+        } else {
+            EXPECT_TRUE(RequestsFor("pixel.gif").empty());
+            EXPECT_TRUE(RequestsFor("backdrop.gif").empty());
+        }
+        ASSERT_TRUE(Load(hosted, u"popup.html")) << hosted.sink->Dump();
+        EXPECT_EQ(hosted.sink->Index("NewWindow2") >= 0, row.scriptsRun) << hosted.sink->Dump();
+        // Asked when the site was set and before each navigation, preset to the default bits.
+        EXPECT_GE(hosted.ambient->m_presets.size(), 4u);
+        for (LONG preset : hosted.ambient->m_presets)
+            EXPECT_EQ(preset, DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS);
+    }
+}
+
+TEST_F(WebBrowserControl, TheDocumentAnswersFromAnyThreadAsThePageIsNow)
+{
+    Hosted& hosted = Host();
+    ASSERT_TRUE(Load(hosted, u"objects.html")) << hosted.sink->Dump();
+    CComPtr<IDispatch> dispatch;
+    ASSERT_EQ(hosted.browser->get_Document(&dispatch), S_OK);
+    CComQIPtr<IHTMLDocument2> document { dispatch.p };
+    ASSERT_TRUE(document);
+
+    // Another thread reads the document while this one goes on handling its messages.
+    auto read = std::async(std::launch::async, [&] {
+        std::string text;
+        CComBSTR title;
+        CComBSTR url;
+        if (document->get_title(&title) != S_OK || document->get_URL(&url) != S_OK)
+            return std::string("no title or address");
+        text = Narrow(title) + " " + Narrow(url);
+        for (bool applets : { true, false }) {
+            CComPtr<IHTMLElementCollection> collection;
+            if (FAILED(applets ? document->get_applets(&collection) : document->get_embeds(&collection)))
+                return text + " no collection";
+            LONG length = 0;
+            collection->get_length(&length);
+            for (LONG i = 0; i <= length; ++i) {
+                VARIANT index;
+                VariantInit(&index);
+                V_VT(&index) = VT_I4;
+                V_I4(&index) = i;
+                VARIANT none;
+                VariantInit(&none);
+                CComPtr<IDispatch> item;
+                if (collection->item(index, none, &item) != S_OK)
+                    return text + " item failed";
+                if (!item) {
+                    text += i == length ? " |" : " missing";
+                    continue;
+                }
+                CComQIPtr<IHTMLElement> element { item.p };
+                CComQIPtr<IHTMLElement2> element2 { item.p };
+                CComBSTR tag;
+                CComPtr<IHTMLRect> rect;
+                if (!element || !element2 || element->get_tagName(&tag) != S_OK
+                    || element2->getBoundingClientRect(&rect) != S_OK)
+                    return text + " element failed";
+                LONG left = 0, top = 0, right = 0, bottom = 0;
+                rect->get_left(&left);
+                rect->get_top(&top);
+                rect->get_right(&right);
+                rect->get_bottom(&bottom);
+                text += " " + Narrow(tag) + " " + std::to_string(left) + "," + std::to_string(top) + ","
+                    + std::to_string(right) + "," + std::to_string(bottom);
+            }
+        }
+        return text;
+    });
+    ASSERT_TRUE(PumpUntil([&] { return read.wait_for(0s) == std::future_status::ready; }));
+    EXPECT_EQ(read.get(),
+        "Plug-ins " + kSiteText + "objects.html OBJECT 10,20,330,260 APPLET 400,30,500,80 | EMBED 40,300,200,390 |");
+
+    EXPECT_EQ(hosted.TitleAfter(u"document.title = 'Scripted'"), "Scripted");
+    CComPtr<IHTMLWindow2> window;
+    ASSERT_EQ(document->get_parentWindow(&window), S_OK);
+    VARIANT result;
+    EXPECT_EQ(window->execScript(CComBSTR(u"x = 1"), CComBSTR(u"VBScript"), &result), E_INVALIDARG);
+
+    // A media file is a document, but not an HTML one.
+    Navigate(hosted, u"http://player.demoweb.test/media/clip.mp4");
+    ASSERT_TRUE(PumpUntil([&] {
+        return hosted.sink->Index("NavigateComplete2 top http://player.demoweb.test/media/clip.mp4") >= 0;
+    })) << hosted.sink->Dump();
+    CComPtr<IDispatch> media;
+    ASSERT_EQ(hosted.browser->get_Document(&media), S_OK);
+    CComPtr<IHTMLDocument2> none;
+    EXPECT_EQ(media->QueryInterface(&none), E_NOINTERFACE);
+}
+
+TEST_F(WebBrowserControl, ItsWindowsFillTheHostAndTakeMouseInputAsRealClicks)
+{
+    Hosted& hosted = Host();
+    ASSERT_TRUE(Load(hosted, u"click.html")) << hosted.sink->Dump();
+    const HWND embedding = FindWindowExW(hosted.host, nullptr, u"Shell Embedding", u"");
+    const HWND view = FindWindowExW(embedding, nullptr, u"Shell DocObject View", u"");
+    const HWND server = FindWindowExW(view, nullptr, u"Internet Explorer_Server", u"");
+    ASSERT_TRUE(embedding && view && server);
+    auto size = [](HWND window) {
+        RECT rect {};
+        GetClientRect(window, &rect);
+        return std::to_string(rect.right - rect.left) + "x" + std::to_string(rect.bottom - rect.top);
+    };
+    for (HWND window : { embedding, view, server }) {
+        EXPECT_EQ(GetWindowTextLengthW(window), 0);
+        EXPECT_EQ(size(window), size(hosted.host));
+    }
+
+    SendMessageW(server, WM_MOUSEMOVE, 0, MAKELPARAM(150, 80));
+    SendMessageW(server, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(150, 80));
+    SendMessageW(server, WM_LBUTTONUP, 0, MAKELPARAM(150, 80));
+    std::string clicks;
+    PumpUntil([&] { return (clicks = hosted.TitleAfter(u"document.title = JSON.stringify(clicks)")) != "[]"; });
+    EXPECT_EQ(clicks, R"([{"x":150,"y":80,"onTarget":true,"trusted":true,"gesture":true}])");
+
+    // The host's new size reaches the windows and the page's viewport.
+    MoveWindow(hosted.host, 0, 0, 500, 400, TRUE);
+    EXPECT_EQ(size(server), size(hosted.host));
+    std::string viewport;
+    PumpUntil([&] {
+        return (viewport = hosted.TitleAfter(u"document.title = innerWidth + 'x' + innerHeight")) == size(server);
+    });
+    EXPECT_EQ(viewport, size(server));
+}
+
+TEST_F(WebBrowserControl, StuckPagesHoldUpOnlyThemselvesAndAKilledChromiumEndsOnlyItsPages)
+{
+    Hosted& looping = Host();
+    Hosted& endless = Host();
+    Hosted& plain = Host();
+    Navigate(looping, kSite + u"loop.html");
+    ASSERT_TRUE(PumpUntil([&] { return looping.sink->Index("NavigateComplete2 top " + kSiteText + "loop.html") >= 0; }))
+        << looping.sink->Dump();
+    Navigate(endless, kSite + u"endless.html");
+    ASSERT_NE(m_demoweb.WaitForRequest("endless.html"), "");
+
+    ASSERT_TRUE(Load(plain, u"title.html")) << plain.sink->Dump();
+    VARIANT_BOOL busy = VARIANT_FALSE;
+    EXPECT_EQ(endless.browser->get_Busy(&busy), S_OK);
+    EXPECT_EQ(busy, VARIANT_TRUE);
+
+    // The looping page's document holds up only the thread that asks it (by now its script runs).
+    CComPtr<IDispatch> dispatch;
+    ASSERT_EQ(looping.browser->get_Document(&dispatch), S_OK);
+    CComQIPtr<IHTMLDocument2> stuck { dispatch.p };
+    auto asked = std::async(std::launch::async, [&] {
+        CComBSTR title;
+        return stuck->get_title(&title);
+    });
+    ASSERT_TRUE(Load(plain, u"frame-b.html")) << plain.sink->Dump();
+    ASSERT_TRUE(PumpUntil([&] { return asked.wait_for(0s) == std::future_status::ready; }));
+    EXPECT_EQ(asked.get(), E_FAIL);
+
+    const pid_t first = shdocvw::Browser::Process().ProcessId();
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(kill(first, SIGKILL), 0);
+    ASSERT_TRUE(PumpUntil([&] { return plain.Title() == "(no title)"; }));
+    const size_t loopingEvents = looping.sink->m_lines.size();
+    const size_t endlessEvents = endless.sink->m_lines.size();
+    PumpUntil([] { return false; }, 500ms);
+    EXPECT_EQ(looping.sink->m_lines.size(), loopingEvents) << looping.sink->Dump();
+    EXPECT_EQ(endless.sink->m_lines.size(), endlessEvents) << endless.sink->Dump();
+
+    // The next navigation works, in a new Chromium.
+    ASSERT_TRUE(Load(plain, u"frame-a.html")) << plain.sink->Dump();
+    EXPECT_NE(shdocvw::Browser::Process().ProcessId(), first);
+    EXPECT_EQ(plain.Title(), "Frame A");
+}
+
+TEST_F(WebBrowserControl, DestroyingTheControlClosesItsPageAndContext)
+{
+    auto count = [](const char* method, const char* list) {
+        const shdocvw::BrowserConnection browser = shdocvw::Browser::Process().Connection();
+        const shdocvw::CallResult answer = browser.connection->Call(method);
+        return answer.ok ? answer.result.value(list, shdocvw::Json::array()).size() : size_t(0);
+    };
+    Hosted& kept = Host();
+    Hosted& ended = Host();
+    ASSERT_TRUE(kept.browser && ended.browser);
+    const size_t pages = count("Target.getTargets", "targetInfos");
+    const size_t contexts = count("Target.getBrowserContexts", "browserContextIds");
+    DestroyWindow(ended.host);
+    ended.browser.Release();
+    EXPECT_TRUE(PumpUntil([&] {
+        return count("Target.getTargets", "targetInfos") == pages - 1
+            && count("Target.getBrowserContexts", "browserContextIds") == contexts - 1;
+    }));
+    EXPECT_TRUE(Load(kept, u"title.html")) << kept.sink->Dump();
 }
 
 }
