@@ -154,6 +154,10 @@ void CReqService::AdviseBrowserEvents()
     DWORD cookie = 0;
     if (FAILED(point->Advise(GetUnknown(), &cookie)))
         return;
+    // The browser's hold on its sink is not counted: the service holds the browser, and a counted
+    // hold back would keep a service that its client released without UnInitialize alive for ever.
+    // UnInitialize gives the reference back before it unadvises.
+    GetUnknown()->Release();
     m_spBrowserEventsCP = point;
     m_dwBrowserEventsCookie = cookie;
 }
@@ -225,6 +229,7 @@ STDMETHODIMP CReqService::UnInitialize()
         KillTimer(m_wndHost, IDT_CLICKPLAYERS);
     StopAnalysis();
     if (m_spBrowserEventsCP) {
+        GetUnknown()->AddRef(); // the reference that Unadvise takes back
         m_spBrowserEventsCP->Unadvise(m_dwBrowserEventsCookie);
         m_spBrowserEventsCP.Release();
     }

@@ -72,6 +72,7 @@ HWND CreateCompanionWindow()
 
 int Serve(const CompanionRequest& request)
 {
+    Client = request.client;
     // The window comes first, so that the proxy can end this program while the server starts.
     const HWND window = CreateCompanionWindow();
     if (!window)

@@ -191,6 +191,19 @@ TEST(ReelscanModule, RegistrationSwitchesWriteAndRemoveExactlyTheServersEntries)
     }
 }
 
+TEST(ReelscanModule, CommandLinesWithoutASwitchRunTheServer)
+{
+    const std::set<std::string> before = Classes(HKEY_LOCAL_MACHINE);
+    for (const char* arguments : { "/RegServerX", "-Embedding", "RegServer", "" }) {
+        StartedProgram server = StartProgram("ReelscanModule.exe", arguments);
+        ASSERT_TRUE(server.process) << arguments;
+        // A server waits for activation; one that handled a switch would have ended long since.
+        EXPECT_EQ(WaitForSingleObject(server.process, 1500), static_cast<DWORD>(WAIT_TIMEOUT)) << arguments;
+        EndProgram(server);
+        EXPECT_EQ(Classes(HKEY_LOCAL_MACHINE), before) << arguments;
+    }
+}
+
 TEST(ReelscanModule, WaveOutWriteInsideTheRunningServerIsRefused)
 {
     const std::string outcome = testing_support::TestRoot() + "/mute-probe.txt";

@@ -206,6 +206,10 @@ namespace {
     CComPtr<IReqService> first, second;
     CReqService::CreateInstance(&first);
     CReqService::CreateInstance(&second);
+    // The second has its browser and is released without UnInitialize.
+    RecordClient client;
+    if (second->Initialize(client.Handle()) != S_OK)
+        std::_Exit(2);
     first.Release();
     if (CReqService::LiveServices() != 1)
         std::_Exit(3);
