@@ -3,6 +3,7 @@
 // RequestURL has returned, so all output goes through one lock, and the state they share is never
 // freed: once the request is over the lock is taken for good and the process ends around any
 // callback still on its way.
+#include "CmdReelscanWindow.h"
 #include "Demo.h"
 #include "Host.h"
 #include "Options.h"
@@ -26,6 +27,7 @@ namespace {
 enum ExitStatus { kFound = 0, kNothingFound = 1, kBadUsage = 2, kInterrupted = 130 };
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+constexpr auto kCompanionPoll = std::chrono::milliseconds(100);
 
 struct Session {
     RequestOptions options;
@@ -37,6 +39,7 @@ struct Session {
     bool over = false;
     bool progressShown = false;
     bool interrupted = false;
+    bool companionEnded = false;
     int printed = 0;
     std::set<FoundVideo> seen;
 };
@@ -91,6 +94,27 @@ void ShowProgress(Session& session)
     ClearProgress(session);
 }
 
+// CmdReelscan owns its window until reelscan ends the request. A window that was there and is gone
+// while the request runs means that the companion failed (it says why on standard error, say when
+// the server cannot be created); waiting on would only wait out the time-out.
+void WatchCompanion(Session& session)
+{
+    bool seen = false;
+    std::unique_lock lock(session.mutex);
+    while (!session.requestOver.wait_for(lock, kCompanionPoll, [&session] { return session.over; })) {
+        lock.unlock();
+        const bool there = FindWindowW(CMDREELSCAN_WND_CLASS, nullptr) != nullptr;
+        lock.lock();
+        seen = seen || there;
+        if (seen && !there && !session.over) {
+            session.companionEnded = true;
+            lock.unlock();
+            UnInitialize();
+            return;
+        }
+    }
+}
+
 // Ctrl-C and SIGTERM end the request through UnInitialize, which also ends CmdReelscan.
 void WatchSignals(sigset_t signals)
 {
@@ -129,13 +153,16 @@ int RunRequest(const RequestOptions& options)
     std::thread progress;
     if (session.progressOnTerminal)
         progress = std::thread(ShowProgress, std::ref(session));
+    std::thread companionWatch(WatchCompanion, std::ref(session));
     RequestURL(url.c_str(), options.timeoutMilliseconds);
-    UnInitialize();
+    // Over before UnInitialize ends the companion, so that its going is not taken for a failure.
     {
         const std::lock_guard lock(session.mutex);
         session.over = true;
     }
     session.requestOver.notify_all();
+    UnInitialize();
+    companionWatch.join();
     if (progress.joinable())
         progress.join();
 
@@ -146,6 +173,10 @@ int RunRequest(const RequestOptions& options)
     if (session.interrupted) {
         std::fputs("reelscan: interrupted\n", stderr);
         return kInterrupted;
+    }
+    if (session.companionEnded) {
+        std::fputs("reelscan: CmdReelscan.exe ended before the request was over\n", stderr);
+        return kBadUsage;
     }
     // Without its companion the proxy returns at once; say why nothing came.
     const std::filesystem::path companion = ProgramDirectory() / "CmdReelscan.exe";
