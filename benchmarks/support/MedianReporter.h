@@ -2,15 +2,40 @@
 // benchmark's median time per call, so that the program can print its ratios to its floor after
 // the run. With --benchmark_report_aggregates_only only the aggregates arrive, and their median
 // is taken; otherwise the median of the repetitions seen. Times are in each benchmark's own unit.
+//
+// StableArguments gives a program whose ratios compare benchmarks with each other the flags that
+// keep those ratios steady on a shared, loaded machine, unless the caller set them: many short
+// repetitions, interleaved at random so that a change of load falls on every benchmark alike.
 #pragma once
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace benchmark_support {
+
+// argv with the stable-run defaults added for every flag the caller did not give. The strings
+// live as long as the program; pass the result (and its size) to benchmark::Initialize.
+inline std::vector<char*> StableArguments(int argc, char** argv)
+{
+    static const char* const defaults[][2] = {
+        { "--benchmark_repetitions", "--benchmark_repetitions=20" },
+        { "--benchmark_enable_random_interleaving", "--benchmark_enable_random_interleaving=true" },
+        { "--benchmark_min_time", "--benchmark_min_time=0.1" },
+        { "--benchmark_report_aggregates_only", "--benchmark_report_aggregates_only=true" },
+    };
+    std::vector<char*> arguments(argv, argv + argc);
+    for (const auto& [flag, value] : defaults) {
+        const bool given = std::any_of(argv + 1, argv + argc,
+            [flag = flag](const char* argument) { return std::strncmp(argument, flag, std::strlen(flag)) == 0; });
+        if (!given)
+            arguments.push_back(const_cast<char*>(value));
+    }
+    return arguments;
+}
 
 enum class Clock { Real, Cpu };
 

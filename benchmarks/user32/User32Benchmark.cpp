@@ -8,16 +8,14 @@
 #include "windows.h"
 
 #include "MedianReporter.h"
+#include "SocketRoundTrip.h"
 #include <algorithm>
 
 #include <benchmark/benchmark.h>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <future>
 #include <map>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -36,55 +34,9 @@ std::string ProgramDirectory()
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
-bool ReadAll(int fd, unsigned char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t got = read(fd, data, size);
-        if (got <= 0)
-            return false;
-        data += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const unsigned char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 void BM_UnixSocketRoundTrip1K(benchmark::State& state)
 {
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
-        state.SkipWithError("socketpair");
-        return;
-    }
-    const pid_t child = fork();
-    if (child == 0) {
-        close(pair[0]);
-        unsigned char buffer[kRecordBytes];
-        while (ReadAll(pair[1], buffer, sizeof(buffer)) && WriteAll(pair[1], buffer, sizeof(buffer))) { }
-        _exit(0);
-    }
-    close(pair[1]);
-    std::vector<unsigned char> record(kRecordBytes, 0x5A);
-    for (auto _ : state) {
-        if (!WriteAll(pair[0], record.data(), record.size()) || !ReadAll(pair[0], record.data(), record.size())) {
-            state.SkipWithError("echo");
-            break;
-        }
-    }
-    close(pair[0]);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    benchmark_support::MeasureSocketRoundTrip(state, kRecordBytes);
 }
 BENCHMARK(BM_UnixSocketRoundTrip1K)->UseRealTime();
 

@@ -128,8 +128,10 @@ int main(int argc, char** argv)
         testing_support::DemowebServer server;
         g_server = &server;
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        benchmark::Initialize(&argc, argv);
-        if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        std::vector<char*> arguments = benchmark_support::StableArguments(argc, argv);
+        int count = static_cast<int>(arguments.size());
+        benchmark::Initialize(&count, arguments.data());
+        if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
             status = 1;
         } else {
             benchmark_support::MedianReporter reporter;

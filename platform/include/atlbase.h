@@ -968,10 +968,12 @@ public:
         CoUninitialize();
     }
 
+    // The lock count reaching 0 ends a server once it serves: registering its class objects takes
+    // and gives back a lock on the way, which must not end it before its first client came.
     LONG Unlock() override
     {
         LONG count = CAtlModuleT<T>::Unlock();
-        if (count == 0) {
+        if (count == 0 && m_bServing) {
             if (!m_bDelayShutdown)
                 PostThreadMessageW(m_dwMainThreadID, WM_QUIT, 0, 0);
             else
@@ -1038,6 +1040,7 @@ public:
             this->RevokeClassObjects();
             return hr;
         }
+        m_bServing = true;
         return CoResumeClassObjects();
     }
     HRESULT PostMessageLoop()
@@ -1102,6 +1105,7 @@ private:
     }
 
     bool m_bComInitialized = false;
+    bool m_bServing = false;
 };
 
 #define DECLARE_LIBID(libid)                                                                                           \

@@ -7,6 +7,14 @@
 // entry when the body has ended; a body past kMaxCacheBody bytes, or a writer dropped early,
 // leaves no entry. URLs are compared in their canonical form (lower-case host, no default port,
 // no fragment).
+//
+// The cache is written, never used to answer: every WinINet request goes to the network, with or
+// without INTERNET_FLAG_RELOAD. WinINet may answer a request without that flag from the cache,
+// but whether it does depends on the user's "check for newer versions" setting and on freshness
+// guesses, and "every visit" (always to the network) is one of its documented settings; the one
+// that cannot hand a caller what the server would no longer send is that one. It matters here:
+// the YouTube page is asked for without the flag, and a cached copy (written by the hidden
+// browser, say) would carry stream links whose signatures have expired.
 #pragma once
 
 #include <cstdint>

@@ -1,14 +1,18 @@
 // Activation: finding a class object for a class and creating objects through it.
 // In process, the order is: the process's registered class objects, the platform's own classes,
 // then the library that HKCR\CLSID\{clsid}\InprocServer32 names (loaded once, asked through
-// DllGetClassObject, freed by CoFreeUnusedLibraries when DllCanUnloadNow agrees).
+// DllGetClassObject, freed by CoFreeUnusedLibraries when DllCanUnloadNow agrees). Out of process
+// (CLSCTX_LOCAL_SERVER, also the last resort of CLSCTX_ALL), the class object is a local one whose
+// CreateInstance activates the object in a running server of the root, or in one it starts.
 #include "PlatformClasses.h"
 
 #include "ClassTable.h"
+#include "Remoting.h"
 #include "errhandlingapi.h"
 #include "libloaderapi.h"
 #include "winreg.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -43,7 +47,59 @@ LPFNGETCLASSOBJECT FindPlatformClass(REFCLSID clsid)
     return nullptr;
 }
 
-// The text of HKCR\CLSID\{clsid}\<server key>, or false when the class has no such server.
+// A class object for a class served by a local server: each object it creates is activated in
+// the server, which is started when none is running.
+class LocalClassFactory final : public IClassFactory {
+public:
+    explicit LocalClassFactory(REFCLSID clsid)
+        : m_clsid(clsid)
+    {
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppvObject) override
+    {
+        if (!ppvObject)
+            return E_POINTER;
+        *ppvObject = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IClassFactory)
+            return E_NOINTERFACE;
+        AddRef();
+        *ppvObject = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override
+    {
+        return ++m_refs;
+    }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG refs = --m_refs;
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+    STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override
+    {
+        if (!ppvObject)
+            return E_POINTER;
+        *ppvObject = nullptr;
+        if (pUnkOuter)
+            return CLASS_E_NOAGGREGATION;
+        return ole32::ActivateLocalServer(m_clsid, riid, ppvObject);
+    }
+    STDMETHODIMP LockServer(BOOL) override
+    {
+        return S_OK;
+    }
+
+private:
+    CLSID m_clsid;
+    std::atomic<ULONG> m_refs { 1 };
+};
+
+}
+
+namespace ole32 {
+
 bool ReadServerPath(REFCLSID clsid, const char16_t* serverKey, std::u16string& path)
 {
     OLECHAR guid[CHARS_IN_GUID];
@@ -56,6 +112,10 @@ bool ReadServerPath(REFCLSID clsid, const char16_t* serverKey, std::u16string& p
     path = buffer;
     return !path.empty();
 }
+
+}
+
+namespace {
 
 // The library's class-object export, loading the library on first use.
 HRESULT LibraryClassObjectGetter(const std::u16string& path, LPFNGETCLASSOBJECT& getClassObject)
@@ -119,13 +179,19 @@ HRESULT WINAPI CoGetClassObject(
         if (LPFNGETCLASSOBJECT getClassObject = FindPlatformClass(rclsid))
             return getClassObject(rclsid, riid, ppv);
         std::u16string path;
-        if (ReadServerPath(rclsid, u"InprocServer32", path)) {
+        if (ole32::ReadServerPath(rclsid, u"InprocServer32", path)) {
             LPFNGETCLASSOBJECT getClassObject = nullptr;
             HRESULT hr = LibraryClassObjectGetter(path, getClassObject);
             if (FAILED(hr))
                 return hr;
             return getClassObject(rclsid, riid, ppv);
         }
+    }
+    if ((dwClsContext & CLSCTX_LOCAL_SERVER) && ole32::LocalServerKnown(rclsid)) {
+        auto* factory = new LocalClassFactory(rclsid);
+        HRESULT hr = factory->QueryInterface(riid, ppv);
+        factory->Release();
+        return hr;
     }
     return REGDB_E_CLASSNOTREG;
 }

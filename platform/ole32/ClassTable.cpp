@@ -1,6 +1,9 @@
 // The class table: class objects that the process's apartments have registered.
 #include "ClassTable.h"
 
+#include "Remoting.h"
+
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -24,6 +27,20 @@ ULONG g_serverProcessRefs = 0;
 
 constexpr DWORD kRegistrationContexts = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
 
+// Shows the classes that other processes may activate here now in the root-wide table.
+void Publish()
+{
+    std::vector<CLSID> classes;
+    {
+        std::lock_guard lock(g_lock);
+        for (const Registration& registration : g_registrations)
+            if ((registration.contexts & CLSCTX_LOCAL_SERVER) && !registration.suspended && !registration.used
+                && std::find(classes.begin(), classes.end(), registration.clsid) == classes.end())
+                classes.push_back(registration.clsid);
+    }
+    ole32::PublishRunningClasses(classes);
+}
+
 // Removes the registrations that match; false when there were none. Their objects are released
 // outside the lock: a release may call back into the table.
 template <class Match> bool Revoke(Match match)
@@ -38,6 +55,8 @@ template <class Match> bool Revoke(Match match)
             return true;
         });
     }
+    if (!released.empty())
+        Publish();
     for (IUnknown* object : released)
         object->Release();
     return !released.empty();
@@ -45,29 +64,42 @@ template <class Match> bool Revoke(Match match)
 
 void SetSuspended(bool suspended)
 {
-    std::lock_guard lock(g_lock);
-    for (Registration& registration : g_registrations)
-        registration.suspended = suspended;
+    {
+        std::lock_guard lock(g_lock);
+        for (Registration& registration : g_registrations)
+            registration.suspended = suspended;
+    }
+    Publish();
 }
 
 }
 
 namespace ole32 {
 
-IUnknown* FindRegisteredClassObject(REFCLSID clsid, DWORD contexts)
+IUnknown* FindRegisteredClassObject(REFCLSID clsid, DWORD contexts, ApartmentId* apartment)
 {
-    std::lock_guard lock(g_lock);
-    for (auto it = g_registrations.begin(); it != g_registrations.end(); ++it) {
-        if (it->suspended || it->used || !(it->contexts & contexts) || !IsEqualGUID(it->clsid, clsid))
-            continue;
-        // A single-use class object serves one activation and is hidden from then on; it stays
-        // registered until its server revokes it.
-        if (it->flags == REGCLS_SINGLEUSE)
-            it->used = true;
-        it->object->AddRef();
-        return it->object;
+    IUnknown* found = nullptr;
+    bool usedUp = false;
+    {
+        std::lock_guard lock(g_lock);
+        for (Registration& registration : g_registrations) {
+            if (registration.suspended || registration.used || !(registration.contexts & contexts)
+                || !IsEqualGUID(registration.clsid, clsid))
+                continue;
+            // A single-use class object serves one activation and is hidden from then on; it
+            // stays registered until its server revokes it.
+            if (registration.flags == REGCLS_SINGLEUSE)
+                usedUp = registration.used = true;
+            registration.object->AddRef();
+            found = registration.object;
+            if (apartment)
+                *apartment = registration.apartment;
+            break;
+        }
     }
-    return nullptr;
+    if (usedUp)
+        Publish();
+    return found;
 }
 
 void RevokeApartmentClassObjects(ApartmentId apartment)
@@ -90,18 +122,23 @@ HRESULT WINAPI CoRegisterClassObject(
     ole32::ApartmentId apartment;
     if (!ole32::CurrentApartment(apartment))
         return CO_E_NOTINITIALIZED;
+    if (dwClsContext & CLSCTX_LOCAL_SERVER)
+        ole32::MakeApartmentReachable();
     DWORD use = flags & (REGCLS_MULTIPLEUSE | REGCLS_MULTI_SEPARATE);
     // Multiple use in a local server also makes the object visible in process.
     if (use == REGCLS_MULTIPLEUSE && (dwClsContext & CLSCTX_LOCAL_SERVER))
         dwClsContext |= CLSCTX_INPROC_SERVER;
     pUnk->AddRef();
-    std::lock_guard lock(g_lock);
-    DWORD cookie = g_nextCookie++;
-    if (g_nextCookie == 0)
-        g_nextCookie = 1;
-    g_registrations.push_back(
-        Registration { cookie, rclsid, pUnk, dwClsContext, use, apartment, (flags & REGCLS_SUSPENDED) != 0, false });
-    *lpdwRegister = cookie;
+    {
+        std::lock_guard lock(g_lock);
+        DWORD cookie = g_nextCookie++;
+        if (g_nextCookie == 0)
+            g_nextCookie = 1;
+        g_registrations.push_back(Registration {
+            cookie, rclsid, pUnk, dwClsContext, use, apartment, (flags & REGCLS_SUSPENDED) != 0, false });
+        *lpdwRegister = cookie;
+    }
+    Publish();
     return S_OK;
 }
 

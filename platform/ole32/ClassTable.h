@@ -8,8 +8,9 @@
 namespace ole32 {
 
 // A registered class object for the class in one of the contexts (with one added reference),
-// or null. A single-use registration is handed out once only.
-IUnknown* FindRegisteredClassObject(REFCLSID clsid, DWORD contexts);
+// or null; apartment, when given, receives the apartment that registered it. A single-use
+// registration is handed out once only.
+IUnknown* FindRegisteredClassObject(REFCLSID clsid, DWORD contexts, ApartmentId* apartment = nullptr);
 
 // Revokes every registration the apartment made, as its last CoUninitialize does.
 void RevokeApartmentClassObjects(ApartmentId apartment);

@@ -1,12 +1,8 @@
 // ITypeInfo::Invoke through an object's function table: the VARIANT arguments are converted to
-// the parameter types the type library gives, and the function is called with the platform's
-// calling convention (x86-64 System V). Every automation type is passed as integer words: the
-// first six (the object first) in registers, the rest on the stack in order; a VARIANT passed by
-// value is a structure of the memory class and goes on the stack whole, in its place.
+// the parameter types the type library gives, and the function is called through VtableCall.
 #include "TypeLib.h"
 
-#include <cstring>
-#include <utility>
+#include "VtableCall.h"
 
 namespace platform {
 
@@ -14,48 +10,7 @@ namespace {
 
 static_assert(sizeof(void*) == 8 && sizeof(VARIANT) % 8 == 0, "words of the x86-64 calling convention");
 
-using Word = uint64_t;
-constexpr size_t RegisterWords = 6;
-constexpr size_t MaxStackWords = 48;
-
-template <size_t... I>
-HRESULT CallWith(void* function, const Word* registers, const Word* stack, std::index_sequence<I...>)
-{
-    // Words beyond the arguments are read by no one: the caller owns and pops the stack.
-    using Function = HRESULT (*)(Word, Word, Word, Word, Word, Word, decltype((void)I, Word {})...);
-    return reinterpret_cast<Function>(function)(
-        registers[0], registers[1], registers[2], registers[3], registers[4], registers[5], stack[I]...);
-}
-
-class Arguments {
-public:
-    bool AddWord(Word word)
-    {
-        if (m_registers < RegisterWords) {
-            m_registerWords[m_registers++] = word;
-            return true;
-        }
-        return AddStack(&word, 1);
-    }
-    bool AddStack(const void* data, size_t words)
-    {
-        if (m_stack + words > MaxStackWords)
-            return false;
-        std::memcpy(&m_stackWords[m_stack], data, words * sizeof(Word));
-        m_stack += words;
-        return true;
-    }
-    HRESULT Call(void* function) const
-    {
-        return CallWith(function, m_registerWords, m_stackWords, std::make_index_sequence<MaxStackWords> {});
-    }
-
-private:
-    Word m_registerWords[RegisterWords] {};
-    Word m_stackWords[MaxStackWords] {};
-    size_t m_registers = 0;
-    size_t m_stack = 0;
-};
+using Word = VtableCall::Word;
 
 // The word that passes a converted by-value argument of type vt.
 Word ValueWord(const VARIANT& value, VARTYPE vt)
@@ -145,7 +100,7 @@ HRESULT InvokeThroughVtable(
     if (params->cArgs > 0 && !params->rgvarg)
         return E_INVALIDARG;
 
-    Arguments arguments;
+    VtableCall arguments;
     arguments.AddWord(reinterpret_cast<Word>(instance));
     Converted converted(func.params.size());
     for (size_t i = 0; i < inputs; ++i) {
@@ -185,7 +140,7 @@ HRESULT InvokeThroughVtable(
         arguments.AddWord(
             vts[1] == VT_VARIANT ? reinterpret_cast<Word>(retval) : reinterpret_cast<Word>(&retval->byref));
     }
-    const HRESULT hr = arguments.Call((*static_cast<void***>(instance))[func.vtableSlot]);
+    const HRESULT hr = arguments.Call(instance, func.vtableSlot);
     if (FAILED(hr)) {
         // A failure of the function itself reaches the caller as an exception with its code.
         if (exception) {

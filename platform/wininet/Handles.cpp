@@ -12,10 +12,12 @@ namespace {
 // Handle values start away from 0 and small integers, and step by 4 as Windows handles do.
 constexpr std::uintptr_t kFirstHandle = 0x00CC0004;
 
+// Never destroyed: handles that a program leaves open end with the process, as their connections
+// must not be closed after the TLS library has been torn down at exit.
 std::unordered_map<std::uintptr_t, std::shared_ptr<Object>>& Table()
 {
-    static std::unordered_map<std::uintptr_t, std::shared_ptr<Object>> table;
-    return table;
+    static auto* table = new std::unordered_map<std::uintptr_t, std::shared_ptr<Object>>;
+    return *table;
 }
 
 std::uintptr_t g_nextHandle = kFirstHandle;

@@ -13,8 +13,9 @@
 //
 // A session's ConnectionCache keeps the connections of its finished transfers, so that its next
 // request to the same server (through the same proxy) goes over the same TCP connection, as
-// WinINet keeps its connections alive. A transfer abandoned before its body ended closes its
-// connection instead: nothing is drained. Closing the cache closes every connection in it.
+// WinINet keeps its HTTP/1.1 connections alive (INTERNET_FLAG_KEEP_CONNECTION asks for what is
+// done anyway). A transfer abandoned before its body ended closes its connection instead: nothing
+// is drained. Closing the cache closes every connection in it.
 #pragma once
 
 #include "windef.h"

@@ -166,9 +166,10 @@ TEST(ExeModule, ServesItsClassesUntilTheLastLockGoes)
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
     _AtlModule.RunMessageLoop();
     EXPECT_EQ(_AtlModule.PostMessageLoop(), S_OK);
+    // Revoked: the class is no longer served in this process (a local server would be started).
     IClassFactory* factory = nullptr;
     EXPECT_EQ(CoGetClassObject(
-                  CLSID_Greeter, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+                  CLSID_Greeter, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
         REGDB_E_CLASSNOTREG);
 
     ASSERT_EQ(_AtlModule.UnregisterServer(TRUE), S_OK);

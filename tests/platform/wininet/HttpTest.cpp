@@ -393,6 +393,8 @@ TEST_F(WininetHttp, TheReceiveTimeOutEndsAStalledAnswer)
     EXPECT_EQ(timeout, 30000u);
     ASSERT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, &length));
     EXPECT_EQ(timeout, 60000u);
+    ASSERT_TRUE(InternetQueryOptionW(session, INTERNET_OPTION_SEND_TIMEOUT, &timeout, &length));
+    EXPECT_EQ(timeout, 30000u);
     timeout = 300;
     ASSERT_TRUE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout));
     EXPECT_FALSE(InternetSetOptionW(session, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, 2));
@@ -418,6 +420,12 @@ std::string PeerOfRequest(HINTERNET session, HINTERNET connection)
 TEST_F(WininetHttp, ASessionKeepsItsConnectionsForItsNextRequests)
 {
     HINTERNET session = OpenSession();
+    HINTERNET secure = InternetConnectW(session, u"demoweb.test", INTERNET_DEFAULT_HTTPS_PORT, nullptr, nullptr,
+        INTERNET_SERVICE_HTTP, INTERNET_FLAG_SECURE, 0);
+    const std::string tunnel = PeerOfRequest(session, secure);
+    ASSERT_THAT(tunnel, StartsWith("127.0.0.1:"));
+    EXPECT_EQ(PeerOfRequest(session, secure), tunnel) << "https, through the proxy's tunnel";
+
     HINTERNET connection = InternetConnectW(
         session, u"demoweb.test", INTERNET_DEFAULT_HTTP_PORT, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     ASSERT_NE(connection, nullptr);
@@ -653,6 +661,19 @@ TEST_F(WininetHttp, TheCacheKeepsFinishedResponses)
     EXPECT_THAT(localFile, StartsWith(testing_support::TestRoot() + "/cache/"));
     std::ifstream file(localFile);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "the redirect target\n");
+
+    // A cached URL asked for again without INTERNET_FLAG_RELOAD is still answered by the server.
+    HINTERNET again = OpenSession();
+    for (const char16_t* visit : { u"X-Visit: first\r\n", u"X-Visit: second\r\n" }) {
+        HINTERNET echo = OpenUrl(again, "http://demoweb.test/echo.txt", 0, visit);
+        ASSERT_NE(echo, nullptr);
+        EXPECT_THAT(ReadAll(echo).bytes, HasSubstr(Narrow(visit)));
+        InternetCloseHandle(echo);
+    }
+    size = 0;
+    EXPECT_FALSE(GetUrlCacheEntryInfoW(u"http://demoweb.test/echo.txt", nullptr, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << "the first visit was cached";
+    InternetCloseHandle(again);
 }
 
 TEST_F(WininetHttp, ConnectedStateReportsTheLanAndTheProxy)
