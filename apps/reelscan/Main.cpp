@@ -3,10 +3,10 @@
 // RequestURL has returned, so all output goes through one lock, and the state they share is never
 // freed: once the request is over the lock is taken for good and the process ends around any
 // callback still on its way.
-#include "CmdReelscanWindow.h"
 #include "Demo.h"
 #include "Host.h"
 #include "Options.h"
+#include "ProcessTree.h"
 #include "ReelscanProxy.h"
 #include "Registration.h"
 #include "VideoText.h"
@@ -27,7 +27,8 @@ namespace {
 enum ExitStatus { kFound = 0, kNothingFound = 1, kBadUsage = 2, kInterrupted = 130 };
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-constexpr auto kCompanionPoll = std::chrono::milliseconds(100);
+// Often enough to see a companion that fails at once before the platform reaps it.
+constexpr auto kCompanionPoll = std::chrono::milliseconds(20);
 
 struct Session {
     RequestOptions options;
@@ -94,19 +95,24 @@ void ShowProgress(Session& session)
     ClearProgress(session);
 }
 
-// CmdReelscan owns its window until reelscan ends the request. A window that was there and is gone
-// while the request runs means that the companion failed (it says why on standard error, say when
-// the server cannot be created); waiting on would only wait out the time-out.
+// CmdReelscan, the only child that reelscan has while a request runs, lives until reelscan ends
+// the request. One that ends before then has failed (it says why on standard error, say when the
+// server cannot be created); waiting on would only wait out the time-out. Its process, not its
+// window, is watched: a companion of an earlier request in the same root may still own a window.
 void WatchCompanion(Session& session)
 {
-    bool seen = false;
+    std::set<pid_t> seen;
     std::unique_lock lock(session.mutex);
     while (!session.requestOver.wait_for(lock, kCompanionPoll, [&session] { return session.over; })) {
         lock.unlock();
-        const bool there = FindWindowW(CMDREELSCAN_WND_CLASS, nullptr) != nullptr;
+        // A child that ended before it was first seen is still there, unreaped.
+        for (const pid_t pid : Children())
+            seen.insert(pid);
+        bool ended = false;
+        for (const pid_t pid : seen)
+            ended = ended || !Running(pid);
         lock.lock();
-        seen = seen || there;
-        if (seen && !there && !session.over) {
+        if (ended && !session.over) {
             session.companionEnded = true;
             lock.unlock();
             UnInitialize();

@@ -102,7 +102,9 @@ Outcome RunReelscan(Companion companion, std::vector<std::string> arguments,
     bool companionKilled = false;
     while (open > 0 && std::chrono::steady_clock::now() < deadline) {
         if (interrupt == Interrupt::KillCompanion && !companionKilled && FindWindowW(CMDREELSCAN_WND_CLASS, nullptr)) {
-            // The proxy started it, so it is a child of one of reelscan's threads.
+            // The proxy started it, so it is a child of one of reelscan's threads. It dies a while
+            // after its start, as one does whose server cannot be created.
+            Sleep(200);
             std::error_code error;
             for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
                 std::ifstream children(task.path() / "children");
