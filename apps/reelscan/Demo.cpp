@@ -46,7 +46,7 @@ constexpr DemoPage kDemoPages[] = {
 
 constexpr auto kDemowebPatience = 10s;
 // How long processes left over at the end get to end on their own, and then after SIGTERM.
-constexpr auto kLeftoverGrace = 5s;
+constexpr auto kLeftoverGrace = 15s;
 constexpr char kListening[] = "demoweb listening on 127.0.0.1:";
 // A line of demoweb's that is longer than this is not its address line.
 constexpr size_t kLineLimit = 4096;
