@@ -46,7 +46,7 @@ constexpr DemoPage kDemoPages[] = {
 
 constexpr auto kDemowebPatience = 10s;
 // How long processes left over at the end get to end on their own, and then after SIGTERM.
-constexpr auto kLeftoverGrace = 5s;
+constexpr auto kLeftoverGrace = 15s;
 constexpr char kListening[] = "demoweb listening on 127.0.0.1:";
 // A line of demoweb's that is longer than this is not its address line.
 constexpr size_t kLineLimit = 4096;
@@ -187,7 +187,7 @@ void EndLeftovers()
 }
 
 // Runs the pages one after another and sums them up; returns the demo's exit status.
-int RunPages(const fs::path& reelscan, const DemoOptions& options)
+int RunPages(const fs::path& reelscan, const DemoOptions& options, pid_t demoweb)
 {
     const std::string timeout = std::to_string(options.timeoutMilliseconds / 1000.0);
     std::vector<std::string> missing;
@@ -207,6 +207,10 @@ int RunPages(const fs::path& reelscan, const DemoOptions& options)
             const std::lock_guard lock(g_lock);
             g_request = -1;
         }
+        // The request's companion, server and browser, orphans of the demo by now, end and are
+        // reaped before the next service starts: an ended process left unreaped still counts as
+        // running to the platform in the next request's processes.
+        ReapUntil(std::chrono::steady_clock::now() + kLeftoverGrace, { demoweb });
         if (status == 0)
             ++found;
         else
@@ -258,7 +262,7 @@ int RunInRoot(const std::string& root, const DemoOptions& options)
         if (registration.state != Registration::AlreadyThere)
             std::fprintf(stderr, "reelscan demo: %s\n", registration.message.c_str());
         if (registration.state != Registration::Failed)
-            status = RunPages(directory / "reelscan", options);
+            status = RunPages(directory / "reelscan", options, demoweb.pid);
     }
     kill(demoweb.pid, SIGTERM);
     WaitFor(demoweb.pid);

@@ -6,6 +6,7 @@
 #include "Demo.h"
 #include "Host.h"
 #include "Options.h"
+#include "ProcessTree.h"
 #include "ReelscanProxy.h"
 #include "Registration.h"
 #include "VideoText.h"
@@ -26,6 +27,8 @@ namespace {
 enum ExitStatus { kFound = 0, kNothingFound = 1, kBadUsage = 2, kInterrupted = 130 };
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+// Often enough to see a companion that fails at once before the platform reaps it.
+constexpr auto kCompanionPoll = std::chrono::milliseconds(20);
 
 struct Session {
     RequestOptions options;
@@ -37,6 +40,7 @@ struct Session {
     bool over = false;
     bool progressShown = false;
     bool interrupted = false;
+    bool companionEnded = false;
     int printed = 0;
     std::set<FoundVideo> seen;
 };
@@ -91,6 +95,32 @@ void ShowProgress(Session& session)
     ClearProgress(session);
 }
 
+// CmdReelscan, the only child that reelscan has while a request runs, lives until reelscan ends
+// the request. One that ends before then has failed (it says why on standard error, say when the
+// server cannot be created); waiting on would only wait out the time-out. Its process, not its
+// window, is watched: a companion of an earlier request in the same root may still own a window.
+void WatchCompanion(Session& session)
+{
+    std::set<pid_t> seen;
+    std::unique_lock lock(session.mutex);
+    while (!session.requestOver.wait_for(lock, kCompanionPoll, [&session] { return session.over; })) {
+        lock.unlock();
+        // A child that ended before it was first seen is still there, unreaped.
+        for (const pid_t pid : Children())
+            seen.insert(pid);
+        bool ended = false;
+        for (const pid_t pid : seen)
+            ended = ended || !Running(pid);
+        lock.lock();
+        if (ended && !session.over) {
+            session.companionEnded = true;
+            lock.unlock();
+            UnInitialize();
+            return;
+        }
+    }
+}
+
 // Ctrl-C and SIGTERM end the request through UnInitialize, which also ends CmdReelscan.
 void WatchSignals(sigset_t signals)
 {
@@ -129,13 +159,16 @@ int RunRequest(const RequestOptions& options)
     std::thread progress;
     if (session.progressOnTerminal)
         progress = std::thread(ShowProgress, std::ref(session));
+    std::thread companionWatch(WatchCompanion, std::ref(session));
     RequestURL(url.c_str(), options.timeoutMilliseconds);
-    UnInitialize();
+    // Over before UnInitialize ends the companion, so that its going is not taken for a failure.
     {
         const std::lock_guard lock(session.mutex);
         session.over = true;
     }
     session.requestOver.notify_all();
+    UnInitialize();
+    companionWatch.join();
     if (progress.joinable())
         progress.join();
 
@@ -146,6 +179,10 @@ int RunRequest(const RequestOptions& options)
     if (session.interrupted) {
         std::fputs("reelscan: interrupted\n", stderr);
         return kInterrupted;
+    }
+    if (session.companionEnded) {
+        std::fputs("reelscan: CmdReelscan.exe ended before the request was over\n", stderr);
+        return kBadUsage;
     }
     // Without its companion the proxy returns at once; say why nothing came.
     const std::filesystem::path companion = ProgramDirectory() / "CmdReelscan.exe";

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -24,6 +25,15 @@ std::vector<pid_t> Children()
     }
     std::sort(pids.begin(), pids.end());
     return pids;
+}
+
+bool Running(pid_t pid)
+{
+    // The state follows the name in parentheses, which may itself hold blanks and parentheses.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const size_t nameEnd = text.rfind(')');
+    return nameEnd != std::string::npos && nameEnd + 2 < text.size() && text[nameEnd + 2] != 'Z';
 }
 
 std::vector<pid_t> ReapUntil(std::chrono::steady_clock::time_point deadline, const std::vector<pid_t>& keep)

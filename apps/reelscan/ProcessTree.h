@@ -15,6 +15,9 @@ void BecomeSubreaper();
 // The children of this process, sorted: running ones and ended ones not yet reaped.
 std::vector<pid_t> Children();
 
+// Whether the process exists and has not ended (an ended child that is not reaped yet has).
+bool Running(pid_t pid);
+
 // Reaps ended children until only those in keep (sorted) are left or the deadline has passed;
 // returns the others still running.
 std::vector<pid_t> ReapUntil(std::chrono::steady_clock::time_point deadline, const std::vector<pid_t>& keep = {});

@@ -38,7 +38,8 @@ struct Outcome {
 
 enum class Companion { Beside, Missing };
 enum class ErrorStream { Pipe, Terminal };
-enum class Interrupt { Never, AfterFirstOutput };
+// What befalls a run: nothing, a Ctrl-C after its first output, or the death of its CmdReelscan.
+enum class Interrupt { Never, AfterFirstOutput, KillCompanion };
 
 // Copies reelscan (and the stand-in, unless missing) into a directory of the test's root.
 fs::path MakeAppDirectory(Companion companion)
@@ -98,7 +99,20 @@ Outcome RunReelscan(Companion companion, std::vector<std::string> arguments,
     std::string* sinks[2] = { &outcome.out, &outcome.err };
     int open = 2;
     int status = 0;
+    bool companionKilled = false;
     while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (interrupt == Interrupt::KillCompanion && !companionKilled && FindWindowW(CMDREELSCAN_WND_CLASS, nullptr)) {
+            // The proxy started it, so it is a child of one of reelscan's threads. It dies a while
+            // after its start, as one does whose server cannot be created.
+            Sleep(200);
+            std::error_code error;
+            for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+                std::ifstream children(task.path() / "children");
+                for (pid_t child = 0; children >> child;)
+                    kill(child, SIGKILL);
+            }
+            companionKilled = true;
+        }
         if (poll(fds, 2, 100) <= 0)
             continue;
         for (int i = 0; i < 2; ++i) {
@@ -281,6 +295,18 @@ TEST_F(Reelscan, ProgressShowsOnATerminal)
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(JsonLines(outcome.out).size(), 1u);
     EXPECT_NE(outcome.err.find("reelscan: working, 1 s, 1 video"), std::string::npos) << outcome.err;
+}
+
+// A companion that dies while its request runs (as one does whose server cannot be created) ends
+// the request at once; nothing else would before the time-out of ten minutes.
+TEST_F(Reelscan, CompanionThatDiesEndsTheRequest)
+{
+    const Outcome outcome = RunReelscan(
+        Companion::Beside, { "--timeout", "600", StandInUrl({}) }, ErrorStream::Pipe, Interrupt::KillCompanion);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_NE(outcome.err.find("reelscan: CmdReelscan.exe ended before the request was over"), std::string::npos)
+        << outcome.err;
 }
 
 // Ctrl-C ends the request, and CmdReelscan with it (the fixture checks that it is gone).
