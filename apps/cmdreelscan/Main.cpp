@@ -1,7 +1,9 @@
 // CmdReelscan.exe: creates ReqService in ReelscanModule (COM starts the server), initialises it
 // with the client window of its command line, requests the page and owns a window of class
 // CMDREELSCAN_WND_CLASS until that window receives WM_DESTROY; then it uninitialises and releases
-// the service and ends. It never outlives its client: the client window is checked every second.
+// the service and ends. It never outlives its client: the client window is checked every second,
+// and a few checks in a row must miss it, so that one slow answer from a busy client is not taken
+// for its end.
 //
 // Exit codes: 0 after WM_DESTROY, 1 bad command line, 2 COM or the service's activation failed,
 // 3 the service refused Initialize, 4 the client window is gone, 5 its own window failed.
@@ -29,8 +31,10 @@ enum ExitCode : int {
 
 constexpr UINT_PTR kClientCheckTimer = 1;
 constexpr UINT kClientCheckInterval = 1000;
+constexpr int kMissedChecksForGone = 3;
 
 HWND Client = nullptr;
+int MissedChecks = 0;
 int Result = EndedByWindow;
 
 LRESULT CALLBACK CompanionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -40,7 +44,8 @@ LRESULT CALLBACK CompanionWindowProc(HWND window, UINT message, WPARAM wParam, L
         return 0;
     }
     if (message == WM_TIMER && wParam == kClientCheckTimer) {
-        if (!IsWindow(Client)) {
+        MissedChecks = IsWindow(Client) ? 0 : MissedChecks + 1;
+        if (MissedChecks == kMissedChecksForGone) {
             Result = ClientGone;
             PostQuitMessage(0);
         }

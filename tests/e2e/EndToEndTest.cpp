@@ -121,6 +121,12 @@ struct ServicePage {
     const char* cookie; // a part of the cookie that goes with the media
 };
 
+// A failing case is named by its service and page, not by the bytes of its row.
+void PrintTo(const ServicePage& page, std::ostream* out)
+{
+    *out << page.service << " " << page.page;
+}
+
 const ServicePage kServicePages[] = {
     { "YouTube", "http://www.youtube.com/watch?v=two-streams",
         "http://v11.lscache2.c.youtube.com/videoplayback?sparams=id,expire,ip,ipbits,itag,algorithm,burst,factor"
