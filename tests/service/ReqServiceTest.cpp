@@ -382,6 +382,25 @@ TEST_F(ReqServicePageTest, PopUpsOpenNothing)
     EXPECT_EQ(service->UnInitialize(), S_OK);
 }
 
+TEST_F(ReqServicePageTest, ImagesAreNeverRequested)
+{
+    CComPtr<IReqService> service = NewService();
+    ASSERT_EQ(service->Initialize(Client()), S_OK);
+    ASSERT_EQ(service->RequestURL(CComBSTR(u"http://demoweb.test/shdocvw/images.html")), S_OK);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (HostWindowsTitled(u"Images").empty() && std::chrono::steady_clock::now() < end)
+        PumpFor(std::chrono::milliseconds(50));
+    ASSERT_EQ(HostWindowsTitled(u"Images").size(), 1u);
+    PumpFor(std::chrono::seconds(1));
+    bool pageServed = false;
+    for (const std::string& request : m_server.Requests()) {
+        pageServed = pageServed || request.find("images.html") != std::string::npos;
+        EXPECT_EQ(request.find(".gif"), std::string::npos) << request;
+    }
+    EXPECT_TRUE(pageServed);
+    EXPECT_EQ(service->UnInitialize(), S_OK);
+}
+
 TEST_F(ReqServicePageTest, PlayersAreClickedOnceAfterTheLastDocumentCompleteUnlessAVideoWasReported)
 {
     CComObject<CReqService>* reporting = nullptr;
