@@ -5,6 +5,7 @@
 #include "wininet.h"
 
 #include <chrono>
+#include <csignal>
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -31,9 +32,22 @@ CURLcode AddTrustedCertificates(CURL*, void* context, void*)
     return CURLE_OK;
 }
 
+// With CURLOPT_NOSIGNAL libcurl leaves SIGPIPE to the program. A server that closes a kept
+// connection must fail the next request on it, never end the process (Windows programs know no
+// such signal), so a default disposition becomes "ignore"; a program's own handler stays.
+void IgnoreBrokenPipes()
+{
+    struct sigaction current { };
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
+}
+
 void InitializeCurl()
 {
-    static const bool initialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    static const bool initialized = [] {
+        IgnoreBrokenPipes();
+        return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    }();
     (void)initialized;
 }
 
