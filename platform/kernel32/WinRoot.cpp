@@ -47,8 +47,10 @@ std::string CreateRoot()
 
 const std::string& RootDirectory()
 {
-    static const std::string root = CreateRoot();
-    return root;
+    // Never destroyed: objects destroyed at exit (a module's last CoUninitialize, say) still
+    // write below the root after this file's statics are gone.
+    static const std::string* root = new std::string(CreateRoot());
+    return *root;
 }
 
 std::string RootPath(std::string_view relative)
