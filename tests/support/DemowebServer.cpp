@@ -36,7 +36,9 @@ DemowebServer::DemowebServer(RootProxy proxy)
     m_commands = commandEnds[1];
     const std::string program = BinaryDirectory() + "/demoweb";
     const std::string root = TestRoot();
-    const char* argv[] = { program.c_str(), "--port", "0", "--root", root.c_str(), "--holds", nullptr };
+    const std::string parent = std::to_string(getpid());
+    const char* argv[]
+        = { program.c_str(), "--port", "0", "--root", root.c_str(), "--parent", parent.c_str(), "--holds", nullptr };
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);

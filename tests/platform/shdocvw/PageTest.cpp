@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <deque>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -144,6 +145,12 @@ protected:
         Browser::Process().Shutdown();
     }
 
+    // Recorders live as long as the test's pages, which report to them until they are destroyed.
+    Recorder& NewRecorder()
+    {
+        return m_recorders.emplace_back();
+    }
+
     Page& NewPage(Recorder& recorder, const PageOptions& options = {})
     {
         std::string error;
@@ -180,6 +187,7 @@ protected:
     }
 
     testing_support::DemowebServer m_demoweb; // first: Chromium reads the proxy setting when it starts
+    std::deque<Recorder> m_recorders;
     std::vector<std::unique_ptr<Page>> m_pages;
 };
 
@@ -193,7 +201,7 @@ std::string Agent()
 
 TEST_F(Engine, LoadsAPageWithItsOwnRequestsOnlyAndTheProcessAgent)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     EXPECT_GT(Browser::Process().ProcessId(), 0);
     Load(page, recorder, "title.html");
@@ -212,7 +220,7 @@ TEST_F(Engine, LoadsAPageWithItsOwnRequestsOnlyAndTheProcessAgent)
 
 TEST_F(Engine, RaisesNavigationEventsForThePageAndEachFrameInOrder)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     Load(page, recorder, "frames.html");
     const std::string top = kSite + "frames.html";
@@ -242,7 +250,7 @@ TEST_F(Engine, HoldsEachPopupForTheHostsDecision)
         PopupDecision decision;
         const char* openResult;
     };
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     const std::string popped = kSite + "popped.html";
     for (const Case& c : { Case { PopupDecision::Cancel, "null" }, Case { PopupDecision::Allow, "window" } }) {
@@ -265,7 +273,7 @@ TEST_F(Engine, HoldsEachPopupForTheHostsDecision)
 
 TEST_F(Engine, RequestsNoImageWhileImagesAreOff)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     PageOptions options;
     options.images = Images::Block;
     Page& page = NewPage(recorder, options);
@@ -284,7 +292,7 @@ TEST_F(Engine, RequestsNoImageWhileImagesAreOff)
 
 TEST_F(Engine, MouseInputIsARealClickAtClientCoordinates)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     Load(page, recorder, "click.html");
     page.Mouse(MouseAction::Move, 150, 80);
@@ -310,7 +318,7 @@ TEST_F(Engine, MouseInputIsARealClickAtClientCoordinates)
 
 TEST_F(Engine, QueriesTheDocumentAsItIsAndEvaluatesScript)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     PageOptions options;
     options.width = 640;
     options.height = 480;
@@ -351,11 +359,11 @@ TEST_F(Engine, QueriesTheDocumentAsItIsAndEvaluatesScript)
     EXPECT_EQ(page.QueryDocument()->title, "Pop-up opener");
 }
 
-TEST_F(Engine, DISABLED_SharesTheCookieJarWithWininetBothWays)
+TEST_F(Engine, SharesTheCookieJarWithWininetBothWays)
 {
     auto& jar = platform::CookieJar::Process();
     ASSERT_TRUE(jar.Store("http", "demoweb.test", "/", "fromJar=wininet; Path=/", platform::CookieAccess::Http));
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     Load(page, recorder, "cookie-set.html");
     EXPECT_NE(jar.CookieHeader("http", "demoweb.test", "/", platform::CookieAccess::Http).find("fromPage=chromium"),
@@ -373,9 +381,9 @@ TEST_F(Engine, DISABLED_SharesTheCookieJarWithWininetBothWays)
     EXPECT_NE(echoed.find("fromPage=chromium"), std::string::npos) << echoed;
 }
 
-TEST_F(Engine, DISABLED_PutsTheSiteIconIntoTheUrlCache)
+TEST_F(Engine, PutsTheSiteIconIntoTheUrlCache)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     auto cached = [](const char16_t* url) {
         DWORD size = 0;
@@ -400,7 +408,7 @@ TEST_F(Engine, TrustsTheRootsCertificatesWithoutIgnoringErrors)
         { "http://www.youtube.com/shdocvw-hsts", "https://www.youtube.com/shdocvw-hsts" },
         { "http://demoweb.test/shdocvw/title.html", "http://demoweb.test/shdocvw/title.html" },
     };
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     for (const Case& c : cases) {
         recorder.Clear();
@@ -421,9 +429,9 @@ TEST_F(Engine, TrustsTheRootsCertificatesWithoutIgnoringErrors)
 
 TEST_F(Engine, AStuckPageHoldsUpOnlyItselfAndAKilledBrowserComesBack)
 {
-    Recorder looping;
-    Recorder endless;
-    Recorder plain;
+    Recorder& looping = NewRecorder();
+    Recorder& endless = NewRecorder();
+    Recorder& plain = NewRecorder();
     Page& loop = NewPage(looping);
     Page& stuck = NewPage(endless);
     Page& page = NewPage(plain);
