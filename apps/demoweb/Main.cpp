@@ -1,4 +1,4 @@
-// demoweb [--port N] [--root DIR] [--sites DIR] [--parent PID]
+// demoweb [--port N] [--root DIR] [--sites DIR] [--parent PID] [--holds]
 //
 // A bundled virtual web: an HTTP/1.1 server and forward proxy on 127.0.0.1 serving the sites under
 // the sites directory. With --root it installs its certificate authority into DIR/certs (and keeps
@@ -6,7 +6,13 @@
 // "demoweb listening on 127.0.0.1:PORT" (port 0 picks a free one), then one line per request.
 // With --parent it ends when process PID, which started it, ends: a test that crashes must not
 // leave its server holding the test runner's output open.
+//
+// With --holds it reads commands from standard input, one a line, for the program that started it:
+// "hold TEXT" holds every request whose log line contains TEXT (answered "demoweb holds TEXT", or
+// "demoweb refuses TEXT"), "release TEXT" lets them on ("demoweb released TEXT"); the end of the
+// input releases everything.
 #include "Authority.h"
+#include "Holds.h"
 #include "Server.h"
 
 #include <arpa/inet.h>
@@ -18,6 +24,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -35,7 +43,7 @@ constexpr int kMaxConnections = 256;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: demoweb [--port N] [--root DIR] [--sites DIR] [--parent PID]\n");
+    std::fprintf(stderr, "usage: demoweb [--port N] [--root DIR] [--sites DIR] [--parent PID] [--holds]\n");
     return 2;
 }
 
@@ -83,6 +91,26 @@ std::unique_ptr<demoweb::Authority> RootAuthority(const std::string& root)
     return authority;
 }
 
+// The commands of --holds, until the input ends; see the top of this file.
+void ReadHoldCommands(demoweb::RequestHolds& holds, const std::function<void(const std::string&)>& log)
+{
+    constexpr size_t kMaxCommand = 8192;
+    for (std::string line; std::getline(std::cin, line);) {
+        if (line.size() > kMaxCommand)
+            break; // not a command of ours
+        const size_t blank = line.find(' ');
+        const std::string verb = line.substr(0, blank);
+        const std::string text = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+        if (verb == "hold") {
+            log((holds.Hold(text) ? "demoweb holds " : "demoweb refuses ") + text);
+        } else if (verb == "release") {
+            holds.Release(text);
+            log("demoweb released " + text);
+        }
+    }
+    holds.ReleaseAll();
+}
+
 int Listen(int port)
 {
     const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -116,8 +144,13 @@ int main(int argc, char** argv)
     int port = 0;
     std::string root;
     std::string sites = DEMOWEB_SITES;
+    bool holdCommands = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--holds") {
+            holdCommands = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return Usage();
         const char* value = argv[++i];
@@ -166,6 +199,11 @@ int main(int argc, char** argv)
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
     };
+    demoweb::RequestHolds holds;
+    if (holdCommands) {
+        context.holds = &holds;
+        std::thread([&holds, &context] { ReadHoldCommands(holds, context.log); }).detach();
+    }
     context.log("demoweb listening on 127.0.0.1:" + std::to_string(BoundPort(listener)));
 
     std::atomic<int> connections = 0;

@@ -435,6 +435,14 @@ void SendError(Stream& stream, int status, const char* reason)
 void ServeTunnel(
     Stream& outer, RequestReader& reader, int socket, const std::string& authority, const ServerContext& context);
 
+// Logs a request and lets it on once no hold is on it.
+void Admit(const std::string& line, const ServerContext& context)
+{
+    context.log(line);
+    if (context.holds)
+        context.holds->Await(line);
+}
+
 // Serves requests on stream; tunnelAuthority is the CONNECT target inside a TLS tunnel.
 void ServeRequests(Stream& stream, int socket, const std::string& tunnelAuthority, const ServerContext& context)
 {
@@ -450,15 +458,16 @@ void ServeRequests(Stream& stream, int socket, const std::string& tunnelAuthorit
         if (request.method == "CONNECT") {
             if (!tunnelAuthority.empty() || request.target.find(':') == std::string::npos)
                 return SendError(stream, 400, "Bad Request");
-            context.log(LogLine(request, request.target));
+            Admit(LogLine(request, request.target), context);
             return ServeTunnel(stream, reader, socket, request.target, context);
         }
         const auto target = ParseTarget(request, tunnelAuthority);
         if (!target)
             return SendError(stream, 400, "Bad Request");
-        context.log(LogLine(request,
-            target->scheme + "://" + target->authority + target->path
-                + (target->query.empty() ? "" : "?" + target->query)));
+        Admit(LogLine(request,
+                  target->scheme + "://" + target->authority + target->path
+                      + (target->query.empty() ? "" : "?" + target->query)),
+            context);
 
         const std::string* connection = request.Header("Connection");
         const std::string* proxyConnection = request.Header("Proxy-Connection");

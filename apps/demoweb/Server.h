@@ -5,11 +5,13 @@
 //
 // Every request is logged as one line on the log before it is answered:
 //   <METHOD> <absolute URL>[ <Header>="<value>"]...
-// with the notable request headers (User-Agent, Cookie, Referer, ...) in a fixed order. A peer that
+// with the notable request headers (User-Agent, Cookie, Referer, ...) in a fixed order, and then
+// waits while a hold of the context's holds matches that line. A peer that
 // sends what is not HTTP, or more than the named limits allow, is answered 400 and dropped.
 #pragma once
 
 #include "Authority.h"
+#include "Holds.h"
 
 #include <functional>
 #include <string>
@@ -20,6 +22,7 @@ struct ServerContext {
     std::string sitesDirectory;
     Authority* authority = nullptr;
     std::function<void(const std::string&)> log; // called from many threads at once
+    RequestHolds* holds = nullptr; // when set, each logged request waits for its holds to end
 };
 
 // Serves the connection on socket until either side closes it; closes the socket.

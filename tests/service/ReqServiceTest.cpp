@@ -324,14 +324,18 @@ TEST_F(ReqServicePageTest, AKnownPageGivesItsVideoTwice)
 
 TEST_F(ReqServicePageTest, TwoQuickRequestsAnalyseOnlyTheSecondPage)
 {
+    const std::string firstProbe = "GET http://edge.liveleak.com/";
     CComPtr<IReqService> service = NewService();
     ASSERT_EQ(service->Initialize(Client()), S_OK);
-    // The first page trickles for a minute; its run is stopped after its grace.
-    ASSERT_EQ(service->RequestURL(CComBSTR(u"http://vimeo.com/slow")), S_OK);
-    ASSERT_FALSE(m_server.WaitForRequest("GET http://vimeo.com/slow ").empty());
+    // The first page's run waits for the answer to its media probe; it is stopped after its grace.
+    m_server.Hold(firstProbe);
+    ASSERT_EQ(service->RequestURL(CComBSTR(u"http://www.liveleak.com/view?i=a81_1278958800")), S_OK);
+    ASSERT_FALSE(m_server.WaitForRequest(firstProbe, std::chrono::seconds(20)).empty());
     ASSERT_EQ(service->RequestURL(CComBSTR(u"http://vimeo.com/12345678")), S_OK);
     PumpUntilRecords(2, std::chrono::seconds(20));
-    PumpUntilRecords(3, std::chrono::seconds(1));
+    // A first run still alive would now find its video.
+    m_server.Release(firstProbe);
+    PumpUntilRecords(3, std::chrono::seconds(2));
     ASSERT_EQ(Received().size(), 2u);
     for (const std::string& record : Received())
         EXPECT_EQ(RecordFields(record)[4], "http://av.vimeo.com/58921/742/27368213.flv?token=1278962400_9a3f");

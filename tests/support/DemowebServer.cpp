@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -24,22 +25,32 @@ constexpr char kReadyPrefix[] = "demoweb listening on 127.0.0.1:";
 DemowebServer::DemowebServer(RootProxy proxy)
 {
     int pipeEnds[2];
+    int commandEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0)
         throw std::runtime_error("cannot make a pipe for demoweb");
+    if (pipe2(commandEnds, O_CLOEXEC) != 0) {
+        close(pipeEnds[0]);
+        close(pipeEnds[1]);
+        throw std::runtime_error("cannot make a pipe for demoweb");
+    }
+    m_commands = commandEnds[1];
     const std::string program = BinaryDirectory() + "/demoweb";
     const std::string root = TestRoot();
     const std::string parent = std::to_string(getpid());
     const char* argv[]
-        = { program.c_str(), "--port", "0", "--root", root.c_str(), "--parent", parent.c_str(), nullptr };
+        = { program.c_str(), "--port", "0", "--root", root.c_str(), "--parent", parent.c_str(), "--holds", nullptr };
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, commandEnds[0], STDIN_FILENO);
     const int spawned
         = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, const_cast<char* const*>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeEnds[1]);
+    close(commandEnds[0]);
     if (spawned != 0) {
         close(pipeEnds[0]);
+        close(std::exchange(m_commands, -1));
         throw std::runtime_error("cannot start " + program);
     }
     m_reader = std::thread([this, end = pipeEnds[0]] { ReadLog(end); });
@@ -85,8 +96,35 @@ DemowebServer::~DemowebServer()
     Stop();
 }
 
+void DemowebServer::Hold(const std::string& text)
+{
+    std::unique_lock lock(m_lock);
+    const size_t answered = m_status.size();
+    const std::string command = "hold " + text + "\n";
+    if (write(m_commands, command.data(), command.size()) != static_cast<ssize_t>(command.size()))
+        throw std::runtime_error("cannot tell demoweb to hold " + text);
+    const bool held = m_changed.wait_for(lock, std::chrono::seconds(10), [&] {
+        for (size_t i = answered; i < m_status.size(); ++i)
+            if (m_status[i] == "demoweb holds " + text)
+                return true;
+        return m_ended;
+    });
+    if (!held || m_ended)
+        throw std::runtime_error("demoweb does not hold " + text);
+}
+
+void DemowebServer::Release(const std::string& text)
+{
+    const std::string command = "release " + text + "\n";
+    if (write(m_commands, command.data(), command.size()) != static_cast<ssize_t>(command.size()))
+        throw std::runtime_error("cannot tell demoweb to release " + text);
+}
+
 void DemowebServer::Stop()
 {
+    // The end of its commands releases whatever demoweb still holds.
+    if (m_commands >= 0)
+        close(std::exchange(m_commands, -1));
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
@@ -132,6 +170,8 @@ void DemowebServer::ReadLog(int pipe)
             if (!m_ready && line.rfind(kReadyPrefix, 0) == 0) {
                 m_port = std::stoi(line.substr(sizeof kReadyPrefix - 1));
                 m_ready = true;
+            } else if (line.rfind("demoweb ", 0) == 0) {
+                m_status.push_back(line);
             } else {
                 m_lines.push_back(line);
             }

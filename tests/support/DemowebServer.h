@@ -40,6 +40,11 @@ public:
     std::string WaitForRequest(
         const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
+    // Holds every request whose log line contains text, unanswered, until Release(text) or the end
+    // of this object; returns once demoweb has taken the hold (throws if it refuses or is silent).
+    void Hold(const std::string& text);
+    void Release(const std::string& text);
+
     // Writes the root's proxy setting (enabled with server and bypass, or disabled) and tells
     // WinINet that the setting changed, as programs that change it do.
     static void SetRootProxy(bool enabled, const std::string& server, const std::string& bypass = "");
@@ -54,6 +59,8 @@ private:
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;
     std::vector<std::string> m_lines; // the log, without the first "listening" line
+    std::vector<std::string> m_status; // demoweb's answers to the commands ("demoweb holds ...")
+    int m_commands = -1; // demoweb's standard input
     bool m_ready = false;
     bool m_ended = false;
 };

@@ -10,6 +10,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -120,6 +121,31 @@ TEST(Demoweb, KeepsTheConnectionForTheNextRequest)
         "GET http://demoweb.test/redirect/target.txt HTTP/1.1\r\n\r\n"
         "GET http://demoweb.test/redirect/301 HTTP/1.1\r\nConnection: close\r\n\r\n");
     EXPECT_THAT(answer, HasSubstr("the redirect target\nHTTP/1.1 301 Moved Permanently\r\n"));
+}
+
+// A held request is logged but unanswered, while others go on, until its text is released.
+TEST(Demoweb, HoldsTheRequestsOfAHeldTextUntilItIsReleased)
+{
+    DemowebServer server;
+    server.Hold("/redirect/target.txt");
+    EXPECT_THROW(server.Hold(""), std::runtime_error);
+    const int held = Connect(server.Port());
+    const std::string request = "GET http://demoweb.test/redirect/target.txt HTTP/1.1\r\nConnection: close\r\n\r\n";
+    ASSERT_EQ(send(held, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    ASSERT_FALSE(server.WaitForRequest("/redirect/target.txt").empty());
+
+    EXPECT_THAT(Exchange(server.Port(), "GET http://demoweb.test/redirect/301 HTTP/1.1\r\nConnection: close\r\n\r\n"),
+        StartsWith("HTTP/1.1 301 "));
+    char byte = 0;
+    EXPECT_EQ(recv(held, &byte, 1, MSG_DONTWAIT), -1) << "answered while held";
+
+    server.Release("/redirect/target.txt");
+    std::string answer;
+    char buffer[4096];
+    for (ssize_t count; (count = recv(held, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, static_cast<size_t>(count));
+    close(held);
+    EXPECT_THAT(answer, HasSubstr("\r\n\r\nthe redirect target\n"));
 }
 
 TEST(Demoweb, HostileAnswersBreakTheRulesAsNamed)
