@@ -180,11 +180,18 @@ void NavigateControl(benchmark::State& state)
     control.Destroy();
 }
 
-// The engine page's top-level loads, counted for a waiting thread.
+// The engine page's top-level loads, counted for a waiting thread; what the page holds goes on.
 class LoadCounter : public shdocvw::PageEvents {
 public:
-    void OnNavigationStarting(const shdocvw::FrameNavigation&) override
+    shdocvw::Page* m_page = nullptr;
+
+    void OnNavigationStarting(const std::string& id, const shdocvw::FrameNavigation&) override
     {
+        m_page->Decide(id, shdocvw::Decision::Allow);
+    }
+    void OnNavigationFailed(const std::string& id, const shdocvw::FrameNavigation&, LONG) override
+    {
+        m_page->Decide(id, shdocvw::Decision::Allow);
     }
     void OnNavigationCommitted(const shdocvw::FrameNavigation&) override
     {
@@ -200,8 +207,9 @@ public:
     void OnTitleChanged(const std::string&) override
     {
     }
-    void OnPopupRequested(const std::string&, const std::string&) override
+    void OnPopupRequested(const std::string& id, const std::string&) override
     {
+        m_page->Decide(id, shdocvw::Decision::Allow);
     }
 
     int Loaded()
@@ -231,6 +239,7 @@ void NavigateFloor(benchmark::State& state)
         state.SkipWithError(error.c_str());
         return;
     }
+    loads.m_page = page.get();
     size_t next = 0;
     for (auto _ : state) {
         const int target = loads.Loaded() + 1;

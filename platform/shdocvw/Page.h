@@ -16,6 +16,8 @@
 
 #include "Browser.h"
 
+#include "winnt.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +27,8 @@ namespace shdocvw {
 
 enum class Images { Load, Block };
 enum class Scripts { Run, Disable };
-enum class PopupDecision { Allow, Cancel };
+// The host's answer to a held pop-up or navigation.
+enum class Decision { Allow, Cancel };
 enum class MouseAction { Move, LeftDown, LeftUp };
 
 struct PageOptions {
@@ -43,18 +46,29 @@ struct FrameNavigation {
     std::string mimeType; // of the committed document ("text/html", a media file's type); empty before
 };
 
+// The events that hold a request (OnNavigationStarting, OnNavigationFailed, OnPopupRequested) give
+// it an id; the request waits, and the page with it, until the host answers Page::Decide(id, ...).
+// Nothing else waits for that answer: other pages, and this page's other requests, go on.
 class PageEvents {
 public:
     virtual ~PageEvents() = default;
-    // A document request is about to go out (BeforeNavigate2).
-    virtual void OnNavigationStarting(const FrameNavigation& navigation) = 0;
+    // A document request that the page or a frame starts itself (a link, a script, a frame's
+    // load; not Navigate, nor a server's redirect) is about to go out (BeforeNavigate2). Allowed,
+    // it goes out; cancelled, it is never made.
+    virtual void OnNavigationStarting(const std::string& id, const FrameNavigation& navigation) = 0;
+    // A document request failed: status is the HTTP status (400 and up) of its answer, or an
+    // INET_E_ code when no answer came (NavigateError). Allowed, the frame shows the server's
+    // answer or an error page; cancelled, the frame keeps the document it had.
+    virtual void OnNavigationFailed(const std::string& id, const FrameNavigation& navigation, LONG status) = 0;
     // The frame's new document is committed (NavigateComplete2).
     virtual void OnNavigationCommitted(const FrameNavigation& navigation) = 0;
     // The frame's document and its subresources have loaded (DocumentComplete; the top frame last,
     // once its site's icon is in the URL cache).
     virtual void OnDocumentLoaded(const FrameNavigation& navigation) = 0;
     virtual void OnTitleChanged(const std::string& title) = 0;
-    // The page called window.open(url); it waits (blocked in that call) for DecidePopup(id, ...).
+    // The page asks for a new window for url (window.open, a link or a form aimed at one); it
+    // waits (blocked in that call) for the decision; cancelled, no window opens and no request is
+    // made, and window.open returns null.
     virtual void OnPopupRequested(const std::string& id, const std::string& url) = 0;
 };
 
@@ -100,7 +114,8 @@ public:
     void Resize(int width, int height);
     // Images and scripts as the host wants them from the next navigation on.
     void SetContentPolicy(Images images, Scripts scripts);
-    void DecidePopup(const std::string& id, PopupDecision decision);
+    // Answers a held request (an unknown or already answered id is ignored).
+    void Decide(const std::string& id, Decision decision);
     void Mouse(MouseAction action, int x, int y);
 
     // Runs script in the top-level page without waiting for it; false when Chromium cannot be reached.
