@@ -17,6 +17,13 @@ namespace {
 
 constexpr char kPopupPath[] = "/__shdocvw/popup?";
 constexpr std::chrono::milliseconds kSetupDeadline { 10000 };
+// How long a loaded top page waits for its site icon (fetched since its document was committed)
+// before it counts as loaded anyway: a slow icon host must not hold up the page's host.
+constexpr std::chrono::milliseconds kIconPatience { 500 };
+// Called by the page's scripts with each cookie they set through document.cookie.
+constexpr char kCookieBinding[] = "__shdocvwCookieSet";
+constexpr size_t kMaxScriptCookie = 8192; // a longer one no browser keeps
+constexpr size_t kMaxContexts = 4096; // script contexts of a page's frames at once
 
 // Every way a page opens a window asks the host first: window.open, a link or a form aimed at a
 // new window (clicked, submitted or submitted by script). The question is a synchronous request
@@ -73,6 +80,19 @@ const char kPopupScript[] = R"JS((() => {
         event.preventDefault();
         if (allowed(form.action))
             submit.call(form);
+    });
+})();)JS";
+
+// Hands the engine each cookie a script sets, so that it goes into the process's jar as well.
+const char kCookieScript[] = R"JS((() => {
+    const cookie = Object.getOwnPropertyDescriptor(Document.prototype, 'cookie');
+    const tell = window.__shdocvwCookieSet;
+    if (!cookie || typeof tell !== 'function')
+        return;
+    Object.defineProperty(Document.prototype, 'cookie', {
+        configurable: true, enumerable: cookie.enumerable,
+        get() { return cookie.get.call(this); },
+        set(value) { cookie.set.call(this, value); try { tell(String(value)); } catch (e) { } },
     });
 })();)JS";
 
@@ -208,6 +228,7 @@ struct Page::Core : std::enable_shared_from_this<Page::Core> {
     std::string target;
     std::string session;
     std::map<std::string, std::string> frameUrls;
+    std::map<long long, std::string> scriptContexts; // the main script context of each frame -> the frame
     std::string title;
     std::map<std::string, HeldRequest> held; // by the id the host answers
     std::map<std::string, std::string> started; // requests reported as started and not ended, with their URL
@@ -226,6 +247,7 @@ struct Page::Core : std::enable_shared_from_this<Page::Core> {
     void DecideFor(const std::string& id, Decision decision);
     void QueryTitle();
     void TakeCookies(const Json& params);
+    void TakeScriptCookie(const Json& params);
 
     template <typename Call> void Raise(Call&& call)
     {
@@ -301,6 +323,9 @@ bool Page::Core::Open(std::string& error)
         { "Emulation.setUserAgentOverride", { { "userAgent", UserAgent() } } },
         { "Emulation.setScriptExecutionDisabled", { { "value", options.scripts == Scripts::Disable } } },
         { "Page.addScriptToEvaluateOnNewDocument", { { "source", kPopupScript } } },
+        { "Runtime.enable", Json::object() },
+        { "Runtime.addBinding", { { "name", kCookieBinding } } },
+        { "Page.addScriptToEvaluateOnNewDocument", { { "source", kCookieScript } } },
     };
     for (const auto& [method, params] : setup) {
         const CallResult done = devtools.Call(method, params, newSession, kSetupDeadline);
@@ -315,6 +340,7 @@ bool Page::Core::Open(std::string& error)
     target = newTarget;
     session = newSession;
     frameUrls.clear();
+    scriptContexts.clear();
     held.clear();
     started.clear();
     hostNavigation = false;
@@ -535,6 +561,32 @@ void Page::Core::TakeCookies(const Json& params)
     }
 }
 
+// A cookie a script set goes into the jar for the address of the frame whose script set it, as
+// the engine knows that address: the page names only the cookie.
+void Page::Core::TakeScriptCookie(const Json& params)
+{
+    const std::string cookie = Text(params, "payload");
+    if (cookie.empty() || cookie.size() > kMaxScriptCookie
+        || !params.value("executionContextId", Json()).is_number_integer())
+        return;
+    UrlParts parts;
+    {
+        std::lock_guard guard(lock);
+        const auto context = scriptContexts.find(params["executionContextId"].get<long long>());
+        if (context == scriptContexts.end())
+            return;
+        const auto frame = frameUrls.find(context->second);
+        if (frame == frameUrls.end())
+            return;
+        parts = SplitUrl(frame->second);
+    }
+    if (parts.scheme != "http" && parts.scheme != "https")
+        return;
+    // A cookie the jar refuses is one the page's own browser refused as well.
+    (void)platform::CookieJar::Process().Store(
+        parts.scheme, parts.host, parts.path, cookie, platform::CookieAccess::Script);
+}
+
 void Page::Core::QueryTitle()
 {
     auto [devtools, on] = Channel();
@@ -586,6 +638,8 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
             navigation.top = navigation.frame == target;
             frameUrls[navigation.frame] = navigation.url;
         }
+        if (navigation.top)
+            CacheSiteIconOf(navigation.url); // fetched while the page loads
         Raise([&](PageEvents& host) { host.OnNavigationCommitted(navigation); });
     } else if (method == "Page.frameStoppedLoading") {
         FrameNavigation navigation { Text(params, "frameId"), {}, false };
@@ -602,12 +656,35 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
             return;
         }
         QueryTitle();
-        // The top page has loaded once its site icon is in the URL cache, as a host expects it.
+        // The top page has loaded once its site icon is in the URL cache (or has had its
+        // chance), as a host expects it.
         std::weak_ptr<Core> self = weak_from_this();
-        CacheSiteIconOf(navigation.url, [self, navigation] {
-            if (auto core = self.lock())
-                core->Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
-        });
+        CacheSiteIconOf(
+            navigation.url,
+            [self, navigation] {
+                if (auto core = self.lock())
+                    core->Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
+            },
+            kIconPatience);
+    } else if (method == "Runtime.bindingCalled") {
+        if (Text(params, "name") == kCookieBinding)
+            TakeScriptCookie(params);
+    } else if (method == "Runtime.executionContextCreated") {
+        const Json context = params.value("context", Json::object());
+        const Json aux = context.value("auxData", Json::object());
+        if (context.value("id", Json()).is_number_integer() && aux.is_object() && aux.value("isDefault", false)) {
+            std::lock_guard guard(lock);
+            if (scriptContexts.size() < kMaxContexts)
+                scriptContexts[context["id"].get<long long>()] = Text(aux, "frameId");
+        }
+    } else if (method == "Runtime.executionContextDestroyed") {
+        if (params.value("executionContextId", Json()).is_number_integer()) {
+            std::lock_guard guard(lock);
+            scriptContexts.erase(params["executionContextId"].get<long long>());
+        }
+    } else if (method == "Runtime.executionContextsCleared") {
+        std::lock_guard guard(lock);
+        scriptContexts.clear();
     } else if (method == "Page.domContentEventFired") {
         QueryTitle();
     } else if (method == "Page.javascriptDialogOpening") {

@@ -1,14 +1,15 @@
 // One page of the hidden browser: a Chromium target in a browser context of its own, sized as
 // asked, sending the process's user agent, sharing the process's cookie jar with WinINet (the
 // jar's cookies go into the context before each navigation; cookies that responses set come back
-// into the jar as the responses arrive), and reporting every request it makes.
+// into the jar as the responses arrive, those that scripts set soon after each is set and before
+// the top page counts as loaded), and reporting every request it makes.
 //
 // Threads: every member may be called from any thread. Navigate, Stop and mouse input only send;
 // they never wait for the page. Queries (Evaluate, QueryDocument) wait for the page's answer until
 // their deadline, and block only their caller: a page that loops in script or never finishes
 // loading holds up nothing else. PageEvents are called one at a time, on the connection's dispatch
-// thread (the top page's OnDocumentLoaded on the site-icon worker's, once the icon is cached), and
-// must not block; after the Page is destroyed none is called.
+// thread (the top page's OnDocumentLoaded on a site-icon thread, once the icon is cached or after a
+// short wait for it), and must not block; after the Page is destroyed none is called.
 //
 // Failure: when Chromium dies, pending queries fail, the page raises no further event, and the
 // next Navigate makes the page afresh in a new Chromium. Create fails with a reason.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -465,6 +466,75 @@ TEST_F(Engine, AStuckPageHoldsUpOnlyItselfAndAKilledBrowserComesBack)
     for (size_t i = before; i < after.size(); ++i)
         EXPECT_TRUE(after[i].find("frame-a.html") != std::string::npos || after[i] == "title Frame A") << after[i];
     EXPECT_EQ(endless.IndexOf("loaded top " + kSite + "endless.html"), -1);
+}
+
+// Waits up to timeout for holds(), looking every 50 ms.
+bool Eventually(const std::function<bool()>& holds, std::chrono::milliseconds timeout = 5s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!holds()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+TEST_F(Engine, CookiesThatScriptsSetReachTheJarSharedWithWininet)
+{
+    auto& jar = platform::CookieJar::Process();
+    auto sent = [&](const char* path) {
+        return jar.CookieHeader("http", "demoweb.test", path, platform::CookieAccess::Http);
+    };
+    Recorder recorder;
+    Page& page = NewPage(recorder);
+    // Set while the page loads: in the jar by the time the page counts as loaded, each on its path.
+    Load(page, recorder, "cookie-script.html");
+    EXPECT_NE(sent("/shdocvw/x").find("fromScript=early"), std::string::npos) << sent("/shdocvw/x");
+    EXPECT_NE(sent("/shdocvw/x").find("scoped=yes"), std::string::npos) << sent("/shdocvw/x");
+    EXPECT_EQ(sent("/").find("scoped=yes"), std::string::npos) << sent("/");
+
+    // Set later: in the jar soon after (its news comes behind the script's answer).
+    ASSERT_TRUE(page.Evaluate("document.cookie = 'late=1; path=/'; 0").ok);
+    EXPECT_TRUE(Eventually([&] { return sent("/").find("late=1") != std::string::npos; })) << sent("/");
+
+    HINTERNET session = InternetOpenW(u"EngineTest", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    ASSERT_NE(session, nullptr);
+    HINTERNET request
+        = InternetOpenUrlW(session, u"http://demoweb.test/shdocvw/cookie-echo.html?script", nullptr, 0, 0, 0);
+    ASSERT_NE(request, nullptr) << GetLastError();
+    InternetCloseHandle(request);
+    InternetCloseHandle(session);
+    const std::string echoed = m_demoweb.WaitForRequest("cookie-echo.html?script");
+    EXPECT_NE(echoed.find("fromScript=early"), std::string::npos) << echoed;
+    EXPECT_NE(echoed.find("late=1"), std::string::npos) << echoed;
+}
+
+TEST_F(Engine, ASlowSiteIconHoldsUpTheLoadOnlyBrieflyAndStillReachesTheCache)
+{
+    struct Case {
+        const char* page;
+        const char16_t* icon;
+        bool cachedAtLoad;
+    };
+    const Case cases[] = {
+        { "http://shdocvw.test/", u"http://shdocvw.test/favicon.ico", true },
+        // Its icon takes 2 s to answer: the page counts as loaded long before.
+        { "http://slow-icon.test/", u"http://slow-icon.test/favicon.ico", false },
+    };
+    auto cached = [](const char16_t* url) {
+        DWORD size = 0;
+        return !GetUrlCacheEntryInfoW(url, nullptr, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+    };
+    Recorder recorder;
+    Page& page = NewPage(recorder);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.page);
+        ASSERT_TRUE(page.Navigate(c.page));
+        ASSERT_TRUE(recorder.WaitFor(std::string("loaded top ") + c.page)) << Dump(recorder);
+        EXPECT_EQ(cached(c.icon), c.cachedAtLoad);
+        EXPECT_TRUE(Eventually([&] { return cached(c.icon); }));
+    }
 }
 
 }
