@@ -1,9 +1,11 @@
-// demoweb [--port N] [--root DIR] [--sites DIR]
+// demoweb [--port N] [--root DIR] [--sites DIR] [--parent PID]
 //
 // A bundled virtual web: an HTTP/1.1 server and forward proxy on 127.0.0.1 serving the sites under
 // the sites directory. With --root it installs its certificate authority into DIR/certs (and keeps
 // it there for later runs), so that a machine root trusts the https answers it gives to CONNECT. When it is ready it prints
 // "demoweb listening on 127.0.0.1:PORT" (port 0 picks a free one), then one line per request.
+// With --parent it ends when process PID, which started it, ends: a test that crashes must not
+// leave its server holding the test runner's output open.
 #include "Authority.h"
 #include "Server.h"
 
@@ -21,6 +23,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -32,7 +35,7 @@ constexpr int kMaxConnections = 256;
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: demoweb [--port N] [--root DIR] [--sites DIR]\n");
+    std::fprintf(stderr, "usage: demoweb [--port N] [--root DIR] [--sites DIR] [--parent PID]\n");
     return 2;
 }
 
@@ -128,6 +131,15 @@ int main(int argc, char** argv)
             root = value;
         } else if (option == "--sites") {
             sites = value;
+        } else if (option == "--parent") {
+            char* end = nullptr;
+            const long parent = std::strtol(value, &end, 10);
+            if (*end || parent <= 0)
+                return Usage();
+            // The signal comes when the parent goes; a parent already gone is seen at once.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (getppid() != parent)
+                return 1;
         } else {
             return Usage();
         }

@@ -28,7 +28,9 @@ DemowebServer::DemowebServer(RootProxy proxy)
         throw std::runtime_error("cannot make a pipe for demoweb");
     const std::string program = BinaryDirectory() + "/demoweb";
     const std::string root = TestRoot();
-    const char* argv[] = { program.c_str(), "--port", "0", "--root", root.c_str(), nullptr };
+    const std::string parent = std::to_string(getpid());
+    const char* argv[]
+        = { program.c_str(), "--port", "0", "--root", root.c_str(), "--parent", parent.c_str(), nullptr };
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);

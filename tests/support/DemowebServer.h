@@ -1,7 +1,8 @@
 // A demoweb process owned by one test: started on a free loopback port with the test's machine
 // root (so that the root trusts its certificate authority), by default made the root's proxy (the
 // Internet Settings in the registry, which WinINet and the hidden browser read), and ended by its
-// process id when the object goes. Its request log is collected on a thread of its own so that a test can wait for,
+// process id when the object goes, or when the thread that made the object ends (so a test that
+// crashes leaves no server behind). Its request log is collected on a thread of its own so that a test can wait for,
 // and read, what demoweb was asked.
 //
 // Start throws when demoweb cannot be started or does not report its address within 10 seconds.

@@ -3,12 +3,15 @@
 #include "TestRoot.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
+#include <memory>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using testing::HasSubstr;
@@ -196,4 +199,25 @@ TEST(Demoweb, KeepsTheRootsAuthorityForLaterRuns)
         std::filesystem::perms::none);
 }
 
+}
+
+// A test that dies leaves no demoweb behind: the server ends with the thread that started it.
+TEST(Demoweb, EndsWithTheThreadThatStartedIt)
+{
+    std::unique_ptr<DemowebServer> server;
+    std::thread([&server] { server = std::make_unique<DemowebServer>(testing_support::RootProxy::Leave); }).join();
+    ASSERT_TRUE(server);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(server->Port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool refused = false;
+    for (int attempt = 0; attempt < 500 && !refused; ++attempt) {
+        const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        refused = connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0;
+        close(socket);
+        if (!refused)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(refused) << "demoweb still listens after the thread that started it ended";
 }

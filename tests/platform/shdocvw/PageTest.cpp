@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <csignal>
+#include <deque>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -154,6 +155,12 @@ protected:
         Browser::Process().Shutdown();
     }
 
+    // Recorders live as long as the test's pages, which report to them until they are destroyed.
+    Recorder& NewRecorder()
+    {
+        return m_recorders.emplace_back();
+    }
+
     Page& NewPage(Recorder& recorder, const PageOptions& options = {})
     {
         std::string error;
@@ -191,6 +198,7 @@ protected:
     }
 
     testing_support::DemowebServer m_demoweb; // first: Chromium reads the proxy setting when it starts
+    std::deque<Recorder> m_recorders;
     std::vector<std::unique_ptr<Page>> m_pages;
 };
 
@@ -204,7 +212,7 @@ std::string Agent()
 
 TEST_F(Engine, LoadsAPageWithItsOwnRequestsOnlyAndTheProcessAgent)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     EXPECT_GT(Browser::Process().ProcessId(), 0);
     Load(page, recorder, "title.html");
@@ -223,7 +231,7 @@ TEST_F(Engine, LoadsAPageWithItsOwnRequestsOnlyAndTheProcessAgent)
 
 TEST_F(Engine, RaisesNavigationEventsForThePageAndEachFrameInOrder)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     Load(page, recorder, "frames.html");
     const std::string top = kSite + "frames.html";
@@ -252,7 +260,7 @@ TEST_F(Engine, HoldsEachPopupForTheHostsDecision)
         Decision decision;
         const char* openResult;
     };
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     const std::string popped = kSite + "popped.html";
     for (const Case& c : { Case { Decision::Cancel, "null" }, Case { Decision::Allow, "window" } }) {
@@ -275,7 +283,7 @@ TEST_F(Engine, HoldsEachPopupForTheHostsDecision)
 
 TEST_F(Engine, RequestsNoImageWhileImagesAreOff)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     PageOptions options;
     options.images = Images::Block;
     Page& page = NewPage(recorder, options);
@@ -294,7 +302,7 @@ TEST_F(Engine, RequestsNoImageWhileImagesAreOff)
 
 TEST_F(Engine, MouseInputIsARealClickAtClientCoordinates)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     Load(page, recorder, "click.html");
     page.Mouse(MouseAction::Move, 150, 80);
@@ -320,7 +328,7 @@ TEST_F(Engine, MouseInputIsARealClickAtClientCoordinates)
 
 TEST_F(Engine, QueriesTheDocumentAsItIsAndEvaluatesScript)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     PageOptions options;
     options.width = 640;
     options.height = 480;
@@ -361,11 +369,11 @@ TEST_F(Engine, QueriesTheDocumentAsItIsAndEvaluatesScript)
     EXPECT_EQ(page.QueryDocument()->title, "Pop-up opener");
 }
 
-TEST_F(Engine, DISABLED_SharesTheCookieJarWithWininetBothWays)
+TEST_F(Engine, SharesTheCookieJarWithWininetBothWays)
 {
     auto& jar = platform::CookieJar::Process();
     ASSERT_TRUE(jar.Store("http", "demoweb.test", "/", "fromJar=wininet; Path=/", platform::CookieAccess::Http));
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     Load(page, recorder, "cookie-set.html");
     EXPECT_NE(jar.CookieHeader("http", "demoweb.test", "/", platform::CookieAccess::Http).find("fromPage=chromium"),
@@ -383,9 +391,9 @@ TEST_F(Engine, DISABLED_SharesTheCookieJarWithWininetBothWays)
     EXPECT_NE(echoed.find("fromPage=chromium"), std::string::npos) << echoed;
 }
 
-TEST_F(Engine, DISABLED_PutsTheSiteIconIntoTheUrlCache)
+TEST_F(Engine, PutsTheSiteIconIntoTheUrlCache)
 {
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     auto cached = [](const char16_t* url) {
         DWORD size = 0;
@@ -410,7 +418,7 @@ TEST_F(Engine, TrustsTheRootsCertificatesWithoutIgnoringErrors)
         { "http://www.youtube.com/shdocvw-hsts", "https://www.youtube.com/shdocvw-hsts" },
         { "http://demoweb.test/shdocvw/title.html", "http://demoweb.test/shdocvw/title.html" },
     };
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     for (const Case& c : cases) {
         recorder.Clear();
@@ -434,9 +442,9 @@ TEST_F(Engine, TrustsTheRootsCertificatesWithoutIgnoringErrors)
 
 TEST_F(Engine, AStuckPageHoldsUpOnlyItselfAndAKilledBrowserComesBack)
 {
-    Recorder looping;
-    Recorder endless;
-    Recorder plain;
+    Recorder& looping = NewRecorder();
+    Recorder& endless = NewRecorder();
+    Recorder& plain = NewRecorder();
     Page& loop = NewPage(looping);
     Page& stuck = NewPage(endless);
     Page& page = NewPage(plain);
@@ -486,7 +494,7 @@ TEST_F(Engine, CookiesThatScriptsSetReachTheJarSharedWithWininet)
     auto sent = [&](const char* path) {
         return jar.CookieHeader("http", "demoweb.test", path, platform::CookieAccess::Http);
     };
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     // Set while the page loads: in the jar by the time the page counts as loaded, each on its path.
     Load(page, recorder, "cookie-script.html");
@@ -526,7 +534,7 @@ TEST_F(Engine, ASlowSiteIconHoldsUpTheLoadOnlyBrieflyAndStillReachesTheCache)
         DWORD size = 0;
         return !GetUrlCacheEntryInfoW(url, nullptr, &size) && GetLastError() == ERROR_INSUFFICIENT_BUFFER;
     };
-    Recorder recorder;
+    Recorder& recorder = NewRecorder();
     Page& page = NewPage(recorder);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.page);
