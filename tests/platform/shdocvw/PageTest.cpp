@@ -33,10 +33,17 @@ class Recorder : public PageEvents, public RequestObserver {
 public:
     Page* m_page = nullptr;
 
+    bool m_holdNavigations = false; // keep them waiting in Held() instead of letting them go on
+
     void OnNavigationStarting(const std::string& id, const FrameNavigation& n) override
     {
         Add("start " + Where(n) + n.url);
-        m_page->Decide(id, Decision::Allow);
+        if (!m_holdNavigations) {
+            m_page->Decide(id, Decision::Allow);
+            return;
+        }
+        std::lock_guard guard(m_lock);
+        m_held.push_back(id);
     }
     void OnNavigationFailed(const std::string& id, const FrameNavigation& n, LONG status) override
     {
@@ -110,6 +117,11 @@ public:
                 lines.push_back(line);
         return lines;
     }
+    std::vector<std::string> Held()
+    {
+        std::lock_guard guard(m_lock);
+        return m_held;
+    }
     std::string Popup()
     {
         std::lock_guard guard(m_lock);
@@ -145,6 +157,7 @@ private:
     std::vector<std::string> m_lines;
     std::vector<std::pair<std::string, std::string>> m_requests;
     std::string m_popup;
+    std::vector<std::string> m_held;
 };
 
 class Engine : public testing::Test {
@@ -543,6 +556,36 @@ TEST_F(Engine, ASlowSiteIconHoldsUpTheLoadOnlyBrieflyAndStillReachesTheCache)
         EXPECT_EQ(cached(c.icon), c.cachedAtLoad);
         EXPECT_TRUE(Eventually([&] { return cached(c.icon); }));
     }
+}
+
+TEST_F(Engine, AHeldNavigationHoldsUpOnlyItsOwnPageUntilTheHostAnswers)
+{
+    Recorder& holding = NewRecorder();
+    holding.m_holdNavigations = true;
+    Recorder& plain = NewRecorder();
+    Page& held = NewPage(holding);
+    Page& page = NewPage(plain);
+    ASSERT_TRUE(held.Navigate(kSite + "frames.html"));
+    for (const char* frame : { "frame-a.html", "frame-b.html" })
+        ASSERT_TRUE(holding.WaitFor("start frame " + kSite + frame)) << Dump(holding);
+
+    // Another page loads while those frames wait, unrequested, and their page with them.
+    Load(page, plain, "title.html");
+    EXPECT_TRUE(RequestsFor("frame-").empty()) << RequestsFor("frame-").front();
+    EXPECT_EQ(holding.IndexOf("loaded top " + kSite + "frames.html"), -1) << Dump(holding);
+
+    const std::vector<std::string> ids = holding.Held();
+    ASSERT_EQ(ids.size(), 2u);
+    for (const std::string& id : ids)
+        held.Decide(id, Decision::Allow);
+    ASSERT_TRUE(holding.WaitFor("loaded top " + kSite + "frames.html")) << Dump(holding);
+    EXPECT_NE(m_demoweb.WaitForRequest("frame-b.html"), "");
+
+    // An answer to an id answered before, or never given, changes nothing; the host's own
+    // navigation is never held.
+    held.Decide(ids[0], Decision::Cancel);
+    held.Decide("no such id", Decision::Cancel);
+    Load(held, holding, "title.html");
 }
 
 }
