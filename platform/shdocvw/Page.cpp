@@ -24,6 +24,8 @@ constexpr std::chrono::milliseconds kIconPatience { 500 };
 constexpr char kCookieBinding[] = "__shdocvwCookieSet";
 constexpr size_t kMaxScriptCookie = 8192; // a longer one no browser keeps
 constexpr size_t kMaxContexts = 4096; // script contexts of a page's frames at once
+// Requests of one page waiting for its host at once; a page that makes more is refused them.
+constexpr size_t kMaxHeld = 256;
 
 // Every way a page opens a window asks the host first: window.open, a link or a form aimed at a
 // new window (clicked, submitted or submitted by script). The question is a synchronous request
@@ -461,11 +463,17 @@ template <typename Ask> void Page::Core::Hold(HeldRequest request, Ask&& ask)
 {
     FrameNavigation navigation { request.frame, request.url, false, {} };
     std::string id;
+    bool full = false;
     {
         std::lock_guard guard(lock);
         navigation.top = request.frame == target;
         id = std::to_string(nextHeld++);
+        full = held.size() >= kMaxHeld;
         held[id] = std::move(request);
+    }
+    if (full) {
+        DecideFor(id, Decision::Cancel);
+        return;
     }
     bool asked = false;
     Raise([&](PageEvents& host) {

@@ -712,8 +712,8 @@ private:
                 m_locationName = url;
                 m_mimeType = navigation.mimeType;
                 m_readyState = READYSTATE_INTERACTIVE;
-            } else {
-                FrameBrowser(navigation.frame)->m_url = url;
+            } else if (CComObject<CFrameBrowser>* frame = FrameBrowser(navigation.frame)) {
+                frame->m_url = url;
             }
             FireUrlEvent(DISPID_NAVIGATECOMPLETE2, EventTarget(navigation), url);
             break;
