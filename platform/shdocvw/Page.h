@@ -1,8 +1,9 @@
 // One page of the hidden browser: a Chromium target in a browser context of its own, sized as
 // asked, sending the process's user agent, sharing the process's cookie jar with WinINet (the
 // jar's cookies go into the context before each navigation; cookies that responses set come back
-// into the jar as the responses arrive, those that scripts set soon after each is set and before
-// the top page counts as loaded), and reporting every request it makes.
+// into the jar as the responses arrive, those that scripts set in order with the page's events, so
+// that one set while the page loads is in the jar when the page counts as loaded), and reporting
+// every request it makes.
 //
 // Threads: every member may be called from any thread. Navigate, Stop and mouse input only send;
 // they never wait for the page. Queries (Evaluate, QueryDocument) wait for the page's answer until
@@ -109,7 +110,8 @@ public:
     Page(const Page&) = delete;
     Page& operator=(const Page&) = delete;
 
-    // Starts a navigation of the top-level page; false when Chromium cannot be reached.
+    // Starts a navigation of the top-level page (its document request is not held: the host
+    // decided on it already); false when Chromium cannot be reached.
     bool Navigate(const std::string& url);
     void Stop();
     void Resize(int width, int height);
