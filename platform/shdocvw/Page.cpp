@@ -15,23 +15,87 @@ namespace shdocvw {
 
 namespace {
 
-// window.open asks the host first: a synchronous request to this path of the page's own origin,
-// which the page's request interception holds until the host decides, and answers "allow" or not.
 constexpr char kPopupPath[] = "/__shdocvw/popup?";
 constexpr std::chrono::milliseconds kSetupDeadline { 10000 };
+// How long a loaded top page waits for its site icon (fetched since its document was committed)
+// before it counts as loaded anyway: a slow icon host must not hold up the page's host.
+constexpr std::chrono::milliseconds kIconPatience { 500 };
+// Called by the page's scripts with each cookie they set through document.cookie.
+constexpr char kCookieBinding[] = "__shdocvwCookieSet";
+constexpr size_t kMaxScriptCookie = 8192; // a longer one no browser keeps
+constexpr size_t kMaxContexts = 4096; // script contexts of a page's frames at once
+// Requests of one page waiting for its host at once; a page that makes more is refused them.
+constexpr size_t kMaxHeld = 256;
 
+// Every way a page opens a window asks the host first: window.open, a link or a form aimed at a
+// new window (clicked, submitted or submitted by script). The question is a synchronous request
+// to kPopupPath of the page's own origin, which the page's request interception holds until the
+// host decides, and answers "allow" or not.
 const char kPopupScript[] = R"JS((() => {
     const open = window.open;
-    window.open = function (url) {
+    const submit = HTMLFormElement.prototype.submit;
+    const allowed = url => {
         let target = '';
-        try { target = new URL(url === undefined ? 'about:blank' : String(url), location.href).href; } catch (e) { return null; }
+        try { target = new URL(url === undefined || url === '' ? 'about:blank' : String(url), location.href).href; } catch (e) { return false; }
         const ask = new XMLHttpRequest();
         try {
             ask.open('GET', location.origin + '/__shdocvw/popup?' + encodeURIComponent(target), false);
             ask.send();
-        } catch (e) { return null; }
-        return ask.responseText === 'allow' ? open.apply(this, arguments) : null;
+        } catch (e) { return false; }
+        return ask.responseText === 'allow';
     };
+    const named = (view, name) => {
+        try {
+            if (view.name === name)
+                return true;
+            for (let i = 0; i < view.frames.length; ++i)
+                if (named(view.frames[i], name))
+                    return true;
+        } catch (e) { }
+        return false;
+    };
+    const opensWindow = name => {
+        const target = String(name || '').toLowerCase();
+        if (target === '' || target === '_self' || target === '_parent' || target === '_top')
+            return false;
+        return target === '_blank' || !named(window.top, String(name));
+    };
+    window.open = function (url) {
+        return allowed(url) ? open.apply(this, arguments) : null;
+    };
+    HTMLFormElement.prototype.submit = function () {
+        if (!opensWindow(this.target) || allowed(this.action))
+            submit.call(this);
+    };
+    window.addEventListener('click', event => {
+        const link = event.target instanceof Element ? event.target.closest('a[href], area[href]') : null;
+        if (!link || event.defaultPrevented || !opensWindow(link.target))
+            return;
+        event.preventDefault();
+        if (allowed(link.href))
+            open.call(window, link.href, link.target);
+    });
+    window.addEventListener('submit', event => {
+        const form = event.target;
+        if (!(form instanceof HTMLFormElement) || event.defaultPrevented || !opensWindow(form.target))
+            return;
+        event.preventDefault();
+        if (allowed(form.action))
+            submit.call(form);
+    });
+})();)JS";
+
+// Hands the engine each cookie a script sets, so that it goes into the process's jar as well.
+const char kCookieScript[] = R"JS((() => {
+    const cookie = Object.getOwnPropertyDescriptor(Document.prototype, 'cookie');
+    const tell = window.__shdocvwCookieSet;
+    if (!cookie || typeof tell !== 'function')
+        return;
+    Object.defineProperty(Document.prototype, 'cookie', {
+        configurable: true, enumerable: cookie.enumerable,
+        get() { return cookie.get.call(this); },
+        set(value) { cookie.set.call(this, value); try { tell(String(value)); } catch (e) { } },
+    });
 })();)JS";
 
 const char kDocumentQuery[] = R"JS((() => {
@@ -116,6 +180,39 @@ std::string Text(const Json& object, const char* key)
     return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
+// A paused request, held for the host's answer or about to go on.
+struct HeldRequest {
+    enum class Kind { Popup, Navigation, Failure };
+    Kind kind = Kind::Navigation;
+    std::string paused; // the Fetch id that answers it
+    std::string networkId;
+    std::string method;
+    std::string url;
+    std::string resourceType;
+    std::string frame;
+};
+
+// The NavigateError status of a document request's answer, or 0 when it did not fail (or failed
+// because we stopped it).
+LONG FailureOf(const Json& params)
+{
+    if (params.contains("responseErrorReason")) {
+        const std::string reason = Text(params, "responseErrorReason");
+        if (reason == "Aborted" || reason == "BlockedByClient")
+            return 0;
+        if (reason == "NameNotResolved")
+            return INET_E_RESOURCE_NOT_FOUND;
+        if (reason == "ConnectionRefused" || reason == "ConnectionFailed" || reason == "AddressUnreachable"
+            || reason == "InternetDisconnected")
+            return INET_E_CANNOT_CONNECT;
+        if (reason == "TimedOut")
+            return INET_E_CONNECTION_TIMEOUT;
+        return INET_E_DOWNLOAD_FAILURE;
+    }
+    const int status = params.value("responseStatusCode", 0);
+    return status >= 400 ? status : 0;
+}
+
 }
 
 struct Page::Core : std::enable_shared_from_this<Page::Core> {
@@ -133,19 +230,26 @@ struct Page::Core : std::enable_shared_from_this<Page::Core> {
     std::string target;
     std::string session;
     std::map<std::string, std::string> frameUrls;
+    std::map<long long, std::string> scriptContexts; // the main script context of each frame -> the frame
     std::string title;
-    std::map<std::string, std::string> popups; // the host's id -> the paused probe request
+    std::map<std::string, HeldRequest> held; // by the id the host answers
     std::map<std::string, std::string> started; // requests reported as started and not ended, with their URL
-    int nextPopup = 1;
+    int nextHeld = 1;
+    // The next top document request is the host's own (a Navigate that makes one has not made it
+    // yet): a newer Navigate replaces an older one, as Chromium does.
+    bool hostNavigation = false;
 
     bool Open(std::string& error);
     void Release();
     void SetCookies();
     void OnEvent(const std::string& method, const Json& params);
     void OnRequestPaused(const Json& params);
+    template <typename Ask> void Hold(HeldRequest request, Ask&& ask);
+    void Proceed(const HeldRequest& request);
+    void DecideFor(const std::string& id, Decision decision);
     void QueryTitle();
     void TakeCookies(const Json& params);
-    void DecidePopupFor(const std::string& id, PopupDecision decision);
+    void TakeScriptCookie(const Json& params);
 
     template <typename Call> void Raise(Call&& call)
     {
@@ -221,6 +325,9 @@ bool Page::Core::Open(std::string& error)
         { "Emulation.setUserAgentOverride", { { "userAgent", UserAgent() } } },
         { "Emulation.setScriptExecutionDisabled", { { "value", options.scripts == Scripts::Disable } } },
         { "Page.addScriptToEvaluateOnNewDocument", { { "source", kPopupScript } } },
+        { "Runtime.enable", Json::object() },
+        { "Runtime.addBinding", { { "name", kCookieBinding } } },
+        { "Page.addScriptToEvaluateOnNewDocument", { { "source", kCookieScript } } },
     };
     for (const auto& [method, params] : setup) {
         const CallResult done = devtools.Call(method, params, newSession, kSetupDeadline);
@@ -235,8 +342,10 @@ bool Page::Core::Open(std::string& error)
     target = newTarget;
     session = newSession;
     frameUrls.clear();
-    popups.clear();
+    scriptContexts.clear();
+    held.clear();
     started.clear();
+    hostNavigation = false;
     title.clear();
     return true;
 }
@@ -287,86 +396,149 @@ void Page::Core::OnRequestPaused(const Json& params)
     auto [devtools, on] = Channel();
     if (!devtools)
         return;
-    const std::string pausedId = Text(params, "requestId");
-    const std::string networkId = params.contains("networkId") ? Text(params, "networkId") : pausedId;
-    const Json request = params.value("request", Json::object());
-    const std::string url = Text(request, "url");
-    const std::string resourceType = Text(params, "resourceType");
-    const std::string frame = Text(params, "frameId");
-    const Json proceed = { { "requestId", pausedId } };
+    HeldRequest request;
+    request.paused = Text(params, "requestId");
+    request.networkId = params.contains("networkId") ? Text(params, "networkId") : request.paused;
+    const Json details = params.value("request", Json::object());
+    request.method = Text(details, "method");
+    request.url = Text(details, "url");
+    request.resourceType = Text(params, "resourceType");
+    request.frame = Text(params, "frameId");
+    const bool document = request.resourceType == "Document";
 
     if (params.contains("responseStatusCode") || params.contains("responseErrorReason")) {
         const int status = params.value("responseStatusCode", 0);
         std::vector<std::string> lines;
         for (const Json& header : params.value("responseHeaders", Json::array()))
             lines.push_back(Text(header, "name") + ": " + Text(header, "value"));
-        Report([&](RequestObserver& observer) { observer.OnResponseHeaders(networkId, status, lines); });
-        devtools->Post("Fetch.continueRequest", proceed, on);
+        if (status != 0)
+            Report([&](RequestObserver& observer) { observer.OnResponseHeaders(request.networkId, status, lines); });
+        if (const LONG failure = document ? FailureOf(params) : 0; failure != 0) {
+            request.kind = HeldRequest::Kind::Failure;
+            Hold(request, [&](PageEvents& host, const std::string& id, const FrameNavigation& navigation) {
+                host.OnNavigationFailed(id, navigation, failure);
+            });
+            return;
+        }
+        devtools->Post("Fetch.continueRequest", { { "requestId", request.paused } }, on);
         return;
     }
 
-    if (const size_t probe = url.find(kPopupPath);
-        probe != std::string::npos && probe == url.find('/', url.find("://") + 3)) {
-        const std::string target = PercentDecode(url.substr(probe + sizeof kPopupPath - 1));
-        std::string id;
-        {
-            std::lock_guard guard(lock);
-            id = "popup-" + std::to_string(nextPopup++);
-            popups[id] = pausedId;
-        }
-        bool asked = false;
-        Raise([&](PageEvents& host) {
-            asked = true;
+    if (const size_t probe = request.url.find(kPopupPath);
+        probe != std::string::npos && probe == request.url.find('/', request.url.find("://") + 3)) {
+        const std::string target = PercentDecode(request.url.substr(probe + sizeof kPopupPath - 1));
+        request.kind = HeldRequest::Kind::Popup;
+        Hold(request, [&](PageEvents& host, const std::string& id, const FrameNavigation&) {
             host.OnPopupRequested(id, target);
         });
-        if (!asked)
-            DecidePopupFor(id, PopupDecision::Allow);
         return;
     }
 
-    Images images;
+    bool byHost = false;
     {
         std::lock_guard guard(lock);
-        images = options.images;
+        if (options.images == Images::Block && request.resourceType == "Image") {
+            devtools->Post(
+                "Fetch.failRequest", { { "requestId", request.paused }, { "errorReason", "BlockedByClient" } }, on);
+            return;
+        }
+        if (document && request.frame == target && hostNavigation) {
+            hostNavigation = false;
+            byHost = true;
+        }
     }
-    if (images == Images::Block && resourceType == "Image") {
-        devtools->Post("Fetch.failRequest", { { "requestId", pausedId }, { "errorReason", "BlockedByClient" } }, on);
+    // The host raised BeforeNavigate2 for its own navigations; a server's redirect raises none.
+    if (document && !byHost && !params.contains("redirectedRequestId")) {
+        request.kind = HeldRequest::Kind::Navigation;
+        Hold(request, [&](PageEvents& host, const std::string& id, const FrameNavigation& navigation) {
+            host.OnNavigationStarting(id, navigation);
+        });
         return;
     }
-    {
-        std::lock_guard guard(lock);
-        started[networkId] = url;
-    }
-    Report([&](RequestObserver& observer) {
-        observer.OnRequestStarted(networkId, Text(request, "method"), url, resourceType, frame);
-    });
-    if (resourceType == "Document") {
-        const FrameNavigation navigation { frame, url, frame == target };
-        Raise([&](PageEvents& host) { host.OnNavigationStarting(navigation); });
-    }
-    devtools->Post("Fetch.continueRequest", proceed, on);
+    Proceed(request);
 }
 
-void Page::Core::DecidePopupFor(const std::string& id, PopupDecision decision)
+// Keeps the request paused and asks the host; a page without a host goes on at once.
+template <typename Ask> void Page::Core::Hold(HeldRequest request, Ask&& ask)
 {
-    std::string paused;
+    FrameNavigation navigation { request.frame, request.url, false, {} };
+    std::string id;
+    bool full = false;
     {
         std::lock_guard guard(lock);
-        const auto found = popups.find(id);
-        if (found == popups.end())
+        navigation.top = request.frame == target;
+        id = std::to_string(nextHeld++);
+        full = held.size() >= kMaxHeld;
+        held[id] = std::move(request);
+    }
+    if (full) {
+        DecideFor(id, Decision::Cancel);
+        return;
+    }
+    bool asked = false;
+    Raise([&](PageEvents& host) {
+        asked = true;
+        ask(host, id, navigation);
+    });
+    if (!asked)
+        DecideFor(id, Decision::Allow);
+}
+
+// Lets a request out, reported as started.
+void Page::Core::Proceed(const HeldRequest& request)
+{
+    auto [devtools, on] = Channel();
+    if (!devtools)
+        return;
+    {
+        std::lock_guard guard(lock);
+        started[request.networkId] = request.url;
+    }
+    Report([&](RequestObserver& observer) {
+        observer.OnRequestStarted(request.networkId, request.method, request.url, request.resourceType, request.frame);
+    });
+    devtools->Post("Fetch.continueRequest", { { "requestId", request.paused } }, on);
+}
+
+void Page::Core::DecideFor(const std::string& id, Decision decision)
+{
+    HeldRequest request;
+    {
+        std::lock_guard guard(lock);
+        const auto found = held.find(id);
+        if (found == held.end())
             return;
-        paused = found->second;
-        popups.erase(found);
+        request = std::move(found->second);
+        held.erase(found);
     }
     auto [devtools, on] = Channel();
     if (!devtools)
         return;
-    const Json headers = Json::array({ { { "name", "Content-Type" }, { "value", "text/plain" } },
-        { { "name", "Cache-Control" }, { "value", "no-store" } } });
-    devtools->Post("Fetch.fulfillRequest",
-        { { "requestId", paused }, { "responseCode", 200 }, { "responseHeaders", headers },
-            { "body", Base64(decision == PopupDecision::Allow ? "allow" : "cancel") } },
-        on);
+    // Aborted, unlike other errors, shows no error page: the frame keeps its document.
+    const Json abort = { { "requestId", request.paused }, { "errorReason", "Aborted" } };
+    switch (request.kind) {
+    case HeldRequest::Kind::Popup: {
+        const Json headers = Json::array({ { { "name", "Content-Type" }, { "value", "text/plain" } },
+            { { "name", "Cache-Control" }, { "value", "no-store" } } });
+        devtools->Post("Fetch.fulfillRequest",
+            { { "requestId", request.paused }, { "responseCode", 200 }, { "responseHeaders", headers },
+                { "body", Base64(decision == Decision::Allow ? "allow" : "cancel") } },
+            on);
+        break;
+    }
+    case HeldRequest::Kind::Navigation:
+        if (decision == Decision::Allow)
+            Proceed(request);
+        else
+            devtools->Post("Fetch.failRequest", abort, on);
+        break;
+    case HeldRequest::Kind::Failure:
+        if (decision == Decision::Allow)
+            devtools->Post("Fetch.continueRequest", { { "requestId", request.paused } }, on);
+        else
+            devtools->Post("Fetch.failRequest", abort, on);
+        break;
+    }
 }
 
 // The raw response headers (only these show Set-Cookie) bring the page's cookies into the jar.
@@ -395,6 +567,32 @@ void Page::Core::TakeCookies(const Json& params)
             start = end + 1;
         }
     }
+}
+
+// A cookie a script set goes into the jar for the address of the frame whose script set it, as
+// the engine knows that address: the page names only the cookie.
+void Page::Core::TakeScriptCookie(const Json& params)
+{
+    const std::string cookie = Text(params, "payload");
+    if (cookie.empty() || cookie.size() > kMaxScriptCookie
+        || !params.value("executionContextId", Json()).is_number_integer())
+        return;
+    UrlParts parts;
+    {
+        std::lock_guard guard(lock);
+        const auto context = scriptContexts.find(params["executionContextId"].get<long long>());
+        if (context == scriptContexts.end())
+            return;
+        const auto frame = frameUrls.find(context->second);
+        if (frame == frameUrls.end())
+            return;
+        parts = SplitUrl(frame->second);
+    }
+    if (parts.scheme != "http" && parts.scheme != "https")
+        return;
+    // A cookie the jar refuses is one the page's own browser refused as well.
+    (void)platform::CookieJar::Process().Store(
+        parts.scheme, parts.host, parts.path, cookie, platform::CookieAccess::Script);
 }
 
 void Page::Core::QueryTitle()
@@ -438,13 +636,18 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
         TakeCookies(params);
     } else if (method == "Page.frameNavigated") {
         const Json frame = params.value("frame", Json::object());
-        FrameNavigation navigation { Text(frame, "id"), Text(frame, "url") + Text(frame, "urlFragment"), false,
+        // An error page stands for the address that could not be shown, as Internet Explorer's does.
+        const std::string unreachable = Text(frame, "unreachableUrl");
+        FrameNavigation navigation { Text(frame, "id"),
+            unreachable.empty() ? Text(frame, "url") + Text(frame, "urlFragment") : unreachable, false,
             Text(frame, "mimeType") };
         {
             std::lock_guard guard(lock);
             navigation.top = navigation.frame == target;
             frameUrls[navigation.frame] = navigation.url;
         }
+        if (navigation.top)
+            CacheSiteIconOf(navigation.url); // fetched while the page loads
         Raise([&](PageEvents& host) { host.OnNavigationCommitted(navigation); });
     } else if (method == "Page.frameStoppedLoading") {
         FrameNavigation navigation { Text(params, "frameId"), {}, false };
@@ -461,12 +664,35 @@ void Page::Core::OnEvent(const std::string& method, const Json& params)
             return;
         }
         QueryTitle();
-        // The top page has loaded once its site icon is in the URL cache, as a host expects it.
+        // The top page has loaded once its site icon is in the URL cache (or has had its
+        // chance), as a host expects it.
         std::weak_ptr<Core> self = weak_from_this();
-        CacheSiteIconOf(navigation.url, [self, navigation] {
-            if (auto core = self.lock())
-                core->Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
-        });
+        CacheSiteIconOf(
+            navigation.url,
+            [self, navigation] {
+                if (auto core = self.lock())
+                    core->Raise([&](PageEvents& host) { host.OnDocumentLoaded(navigation); });
+            },
+            kIconPatience);
+    } else if (method == "Runtime.bindingCalled") {
+        if (Text(params, "name") == kCookieBinding)
+            TakeScriptCookie(params);
+    } else if (method == "Runtime.executionContextCreated") {
+        const Json context = params.value("context", Json::object());
+        const Json aux = context.value("auxData", Json::object());
+        if (context.value("id", Json()).is_number_integer() && aux.is_object() && aux.value("isDefault", false)) {
+            std::lock_guard guard(lock);
+            if (scriptContexts.size() < kMaxContexts)
+                scriptContexts[context["id"].get<long long>()] = Text(aux, "frameId");
+        }
+    } else if (method == "Runtime.executionContextDestroyed") {
+        if (params.value("executionContextId", Json()).is_number_integer()) {
+            std::lock_guard guard(lock);
+            scriptContexts.erase(params["executionContextId"].get<long long>());
+        }
+    } else if (method == "Runtime.executionContextsCleared") {
+        std::lock_guard guard(lock);
+        scriptContexts.clear();
     } else if (method == "Page.domContentEventFired") {
         QueryTitle();
     } else if (method == "Page.javascriptDialogOpening") {
@@ -511,12 +737,21 @@ bool Page::Navigate(const std::string& url)
         std::tie(devtools, on) = m_core->Channel();
     }
     m_core->SetCookies();
+    {
+        std::lock_guard guard(m_core->lock);
+        const std::string scheme = SplitUrl(url).scheme;
+        m_core->hostNavigation = strcasecmp(scheme.c_str(), "http") == 0 || strcasecmp(scheme.c_str(), "https") == 0;
+    }
     devtools->Post("Page.navigate", { { "url", url } }, on);
     return true;
 }
 
 void Page::Stop()
 {
+    {
+        std::lock_guard guard(m_core->lock);
+        m_core->hostNavigation = false;
+    }
     if (auto [devtools, on] = m_core->Channel(); devtools)
         devtools->Post("Page.stopLoading", Json::object(), on);
 }
@@ -544,9 +779,9 @@ void Page::SetContentPolicy(Images images, Scripts scripts)
         devtools->Post("Emulation.setScriptExecutionDisabled", { { "value", scripts == Scripts::Disable } }, on);
 }
 
-void Page::DecidePopup(const std::string& id, PopupDecision decision)
+void Page::Decide(const std::string& id, Decision decision)
 {
-    m_core->DecidePopupFor(id, decision);
+    m_core->DecideFor(id, decision);
 }
 
 void Page::Mouse(MouseAction action, int x, int y)

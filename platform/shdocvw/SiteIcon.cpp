@@ -4,6 +4,7 @@
 #include "urlmon.h"
 #include "wininet.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -18,7 +19,23 @@ namespace shdocvw {
 namespace {
 
 constexpr size_t kMaxQueued = 64; // more hosts than this at once are not worth an icon each
-// How long an icon may take to connect and to answer: a page's load waits for its icon.
+constexpr size_t kMaxImpatient = 256; // callers waiting with a deadline; more wait for the icon
+
+using Clock = std::chrono::steady_clock;
+
+// A caller's then, run by whichever comes first: the icon or the end of the caller's patience.
+struct Waiter {
+    std::atomic<bool> done { false };
+    std::function<void()> then;
+    void Run()
+    {
+        if (!done.exchange(true) && then)
+            then();
+    }
+};
+
+// How long an icon may take to connect and to answer (a page's load waits for it only as long as
+// its own patience).
 constexpr DWORD kIconTimeoutMs = 3000;
 
 class IconWorker {
@@ -30,26 +47,15 @@ public:
     }
 
     // then runs once the icon has been fetched (on the worker), or at once here when it was
-    // fetched before or will not be.
-    void Queue(const std::string& iconUrl, std::function<void()> then)
+    // fetched before or will not be; an impatient caller's then also when its deadline passes.
+    void Queue(const std::string& iconUrl, std::function<void()> then, std::chrono::milliseconds patience)
     {
-        {
-            std::lock_guard guard(m_lock);
-            if (const auto waiting = m_waiting.find(iconUrl); waiting != m_waiting.end()) {
-                waiting->second.push_back(std::move(then));
-                return;
-            }
-            if (!m_stopping && m_queue.size() < kMaxQueued && m_seen.insert(iconUrl).second) {
-                m_queue.push_back(iconUrl);
-                m_waiting[iconUrl].push_back(std::move(then));
-                if (!m_thread.joinable())
-                    m_thread = std::thread([this] { Run(); });
-                m_changed.notify_all();
-                return;
-            }
-        }
-        if (then)
-            then();
+        auto waiter = std::make_shared<Waiter>();
+        waiter->then = std::move(then);
+        if (!Await(iconUrl, waiter))
+            waiter->Run();
+        else if (patience != std::chrono::milliseconds::max())
+            Expire(waiter, patience);
     }
 
     ~IconWorker()
@@ -62,9 +68,63 @@ public:
         m_changed.notify_all();
         if (m_thread.joinable())
             m_thread.join();
+        if (m_patience.joinable())
+            m_patience.join();
     }
 
 private:
+    // Files waiter under the icon, queueing its fetch if it is new; false when it will not come.
+    bool Await(const std::string& iconUrl, const std::shared_ptr<Waiter>& waiter)
+    {
+        std::lock_guard guard(m_lock);
+        if (const auto waiting = m_waiting.find(iconUrl); waiting != m_waiting.end()) {
+            waiting->second.push_back(waiter);
+            return true;
+        }
+        if (!m_stopping && m_queue.size() < kMaxQueued && m_seen.insert(iconUrl).second) {
+            m_queue.push_back(iconUrl);
+            m_waiting[iconUrl].push_back(waiter);
+            if (!m_thread.joinable())
+                m_thread = std::thread([this] { Run(); });
+            m_changed.notify_all();
+            return true;
+        }
+        return false;
+    }
+
+    void Expire(const std::shared_ptr<Waiter>& waiter, std::chrono::milliseconds patience)
+    {
+        std::lock_guard guard(m_lock);
+        if (m_stopping || m_deadlines.size() >= kMaxImpatient)
+            return;
+        m_deadlines.emplace(Clock::now() + patience, waiter);
+        if (!m_patience.joinable())
+            m_patience = std::thread([this] { KeepPatience(); });
+        m_changed.notify_all();
+    }
+
+    // Runs each impatient caller's then at its deadline (if the icon has not run it before).
+    void KeepPatience()
+    {
+        std::unique_lock guard(m_lock);
+        while (!m_stopping) {
+            if (m_deadlines.empty()) {
+                m_changed.wait(guard);
+                continue;
+            }
+            const auto next = m_deadlines.begin();
+            if (Clock::now() < next->first) {
+                m_changed.wait_until(guard, next->first);
+                continue;
+            }
+            std::shared_ptr<Waiter> due = next->second;
+            m_deadlines.erase(next);
+            guard.unlock();
+            due->Run();
+            guard.lock();
+        }
+    }
+
     void Run()
     {
         std::unique_lock guard(m_lock);
@@ -77,13 +137,11 @@ private:
             guard.unlock();
             Fetch(url);
             guard.lock();
-            std::vector<std::function<void()>> waiting = std::move(m_waiting[url]);
+            std::vector<std::shared_ptr<Waiter>> waiting = std::move(m_waiting[url]);
             m_waiting.erase(url);
             guard.unlock();
-            for (const std::function<void()>& then : waiting) {
-                if (then)
-                    then();
-            }
+            for (const std::shared_ptr<Waiter>& waiter : waiting)
+                waiter->Run();
             guard.lock();
         }
     }
@@ -120,14 +178,16 @@ private:
     std::condition_variable m_changed;
     std::deque<std::string> m_queue;
     std::set<std::string> m_seen;
-    std::map<std::string, std::vector<std::function<void()>>> m_waiting; // by icon, while it is fetched
+    std::map<std::string, std::vector<std::shared_ptr<Waiter>>> m_waiting; // by icon, while it is fetched
+    std::multimap<Clock::time_point, std::shared_ptr<Waiter>> m_deadlines;
     bool m_stopping = false;
     std::thread m_thread;
+    std::thread m_patience;
 };
 
 }
 
-void CacheSiteIconOf(const std::string& pageUrl, std::function<void()> then)
+void CacheSiteIconOf(const std::string& pageUrl, std::function<void()> then, std::chrono::milliseconds patience)
 {
     const size_t scheme = pageUrl.find("://");
     const std::string name = scheme == std::string::npos ? std::string() : pageUrl.substr(0, scheme);
@@ -137,7 +197,7 @@ void CacheSiteIconOf(const std::string& pageUrl, std::function<void()> then)
         return;
     }
     const size_t hostEnd = pageUrl.find_first_of("/?#", scheme + 3);
-    IconWorker::Process().Queue(pageUrl.substr(0, hostEnd) + "/favicon.ico", std::move(then));
+    IconWorker::Process().Queue(pageUrl.substr(0, hostEnd) + "/favicon.ico", std::move(then), patience);
 }
 
 }

@@ -39,12 +39,13 @@ constexpr char16_t kDocObjectViewClass[] = u"Shell DocObject View";
 constexpr char16_t kServerClass[] = u"Internet Explorer_Server";
 constexpr char16_t kEventWindowClass[] = u"Shell WebBrowser Events";
 
-enum class PageEventKind { Starting, Committed, Loaded, Title, Popup };
+enum class PageEventKind { Starting, Failed, Committed, Loaded, Title, Popup };
 
 struct PageEvent {
     PageEventKind kind;
-    FrameNavigation navigation; // Starting, Committed, Loaded; the pop-up's URL in navigation.url
-    std::string text; // the title, or the pop-up's id
+    FrameNavigation navigation; // all but Title; the pop-up's URL in navigation.url
+    std::string text; // the title, or the id the page waits to have answered
+    LONG status = 0; // Failed
 };
 
 // One thread that runs a control's page work in order: making the page (which may start
@@ -102,9 +103,13 @@ private:
 // it goes first and raises nothing into a half-destroyed core.
 class ControlCore final : public PageEvents {
 public:
-    void OnNavigationStarting(const FrameNavigation& navigation) override
+    void OnNavigationStarting(const std::string& id, const FrameNavigation& navigation) override
     {
-        Push({ PageEventKind::Starting, navigation, {} });
+        Push({ PageEventKind::Starting, navigation, id });
+    }
+    void OnNavigationFailed(const std::string& id, const FrameNavigation& navigation, LONG status) override
+    {
+        Push({ PageEventKind::Failed, navigation, id, status });
     }
     void OnNavigationCommitted(const FrameNavigation& navigation) override
     {
@@ -283,12 +288,26 @@ bool AddressOf(const VARIANT* url, std::u16string& address)
     return false;
 }
 
-// The IDispatch that a frame's events carry: it only stands for that frame.
-class CFrameDispatch : public CComObjectRootEx<CComSingleThreadModel>, public DispatchWithoutTypeInfo<IDispatch> {
+// A frame's WebBrowser object, which its events carry as pDisp: it tells the frame's address.
+class CFrameBrowser : public CComObjectRootEx<CComSingleThreadModel>, public IWebBrowser2Slots {
 public:
-    BEGIN_COM_MAP(CFrameDispatch)
-    COM_INTERFACE_ENTRY(IDispatch)
+    BEGIN_COM_MAP(CFrameBrowser)
+    COM_INTERFACE_ENTRY(IWebBrowser2)
+    COM_INTERFACE_ENTRY2(IWebBrowserApp, IWebBrowser2)
+    COM_INTERFACE_ENTRY2(IWebBrowser, IWebBrowser2)
+    COM_INTERFACE_ENTRY2(IDispatch, IWebBrowser2)
     END_COM_MAP()
+
+    STDMETHOD(get_LocationURL)(BSTR* LocationURL) override
+    {
+        return CopyOut(m_url, LocationURL);
+    }
+    STDMETHOD(get_LocationName)(BSTR* LocationName) override
+    {
+        return CopyOut(m_url, LocationName);
+    }
+
+    std::u16string m_url; // of the frame's committed document; empty before the first
 };
 
 LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -585,7 +604,6 @@ private:
         ApplyDownloadControl();
         if (FireBeforeNavigate2(Self(), address))
             return S_OK;
-        ++m_hostNavigations;
         m_busy = true;
         m_readyState = READYSTATE_LOADING;
         m_worker.Post([core = m_core, url = platform::ToUtf8(address)] {
@@ -669,34 +687,40 @@ private:
         const FrameNavigation& navigation = event.navigation;
         const std::u16string url = platform::FromUtf8(navigation.url);
         switch (event.kind) {
-        case PageEventKind::Starting:
-            if (!navigation.top) {
-                FireBeforeNavigate2(FrameDispatch(navigation.frame), url);
-            } else if (m_hostNavigations == 0) {
-                // The page navigates itself (a link, a script, a refresh): it is already under way.
+        case PageEventKind::Starting: {
+            if (navigation.top) {
                 m_busy = true;
                 m_readyState = READYSTATE_LOADING;
-                FireBeforeNavigate2(Self(), url);
             }
+            const bool cancel = FireBeforeNavigate2(EventTarget(navigation), url);
+            if (cancel && navigation.top)
+                Settle();
+            Decide(event.text, cancel ? Decision::Cancel : Decision::Allow);
             break;
+        }
+        case PageEventKind::Failed: {
+            const bool cancel = FireNavigateError(EventTarget(navigation), url, event.status);
+            if (cancel && navigation.top)
+                Settle();
+            Decide(event.text, cancel ? Decision::Cancel : Decision::Allow);
+            break;
+        }
         case PageEventKind::Committed:
             if (navigation.top) {
-                m_hostNavigations = std::max(0, m_hostNavigations - 1);
                 m_frames.clear();
                 m_locationUrl = url;
                 m_locationName = url;
                 m_mimeType = navigation.mimeType;
                 m_readyState = READYSTATE_INTERACTIVE;
+            } else if (CComObject<CFrameBrowser>* frame = FrameBrowser(navigation.frame)) {
+                frame->m_url = url;
             }
-            FireUrlEvent(DISPID_NAVIGATECOMPLETE2, navigation.top ? Self() : FrameDispatch(navigation.frame), url);
+            FireUrlEvent(DISPID_NAVIGATECOMPLETE2, EventTarget(navigation), url);
             break;
         case PageEventKind::Loaded:
-            if (navigation.top) {
-                m_hostNavigations = 0;
-                m_readyState = READYSTATE_COMPLETE;
-                m_busy = false;
-            }
-            FireUrlEvent(DISPID_DOCUMENTCOMPLETE, navigation.top ? Self() : FrameDispatch(navigation.frame), url);
+            if (navigation.top)
+                Settle();
+            FireUrlEvent(DISPID_DOCUMENTCOMPLETE, EventTarget(navigation), url);
             break;
         case PageEventKind::Title: {
             const std::u16string title = platform::FromUtf8(event.text);
@@ -707,26 +731,45 @@ private:
             VariantClear(&argument);
             break;
         }
-        case PageEventKind::Popup: {
-            const PopupDecision decision = FireNewWindow(url) ? PopupDecision::Cancel : PopupDecision::Allow;
-            m_worker.Post([core = m_core, id = event.text, decision] {
-                if (std::shared_ptr<Page> page = core->CurrentPage())
-                    page->DecidePopup(id, decision);
-            });
+        case PageEventKind::Popup:
+            Decide(event.text, FireNewWindow(url) ? Decision::Cancel : Decision::Allow);
             break;
-        }
         }
     }
 
-    IDispatch* FrameDispatch(const std::string& frame)
+    // The top page is done: loaded, or its navigation cancelled.
+    void Settle()
     {
-        CComPtr<IDispatch>& dispatch = m_frames[frame];
-        if (!dispatch) {
-            CComObject<CFrameDispatch>* made = nullptr;
-            if (SUCCEEDED(CComObject<CFrameDispatch>::CreateInstance(&made)))
-                made->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+        m_readyState = READYSTATE_COMPLETE;
+        m_busy = false;
+    }
+
+    void Decide(const std::string& id, Decision decision)
+    {
+        m_worker.Post([core = m_core, id, decision] {
+            if (std::shared_ptr<Page> page = core->CurrentPage())
+                page->Decide(id, decision);
+        });
+    }
+
+    CComObject<CFrameBrowser>* FrameBrowser(const std::string& frame)
+    {
+        CComPtr<CComObject<CFrameBrowser>>& browser = m_frames[frame];
+        if (!browser) {
+            CComObject<CFrameBrowser>* made = nullptr;
+            if (SUCCEEDED(CComObject<CFrameBrowser>::CreateInstance(&made)))
+                browser = made;
         }
-        return dispatch;
+        return browser;
+    }
+
+    // The pDisp of a navigation's events: the control for the top page, else the frame's browser.
+    IDispatch* EventTarget(const FrameNavigation& navigation)
+    {
+        if (navigation.top)
+            return Self();
+        CComObject<CFrameBrowser>* frame = FrameBrowser(navigation.frame);
+        return frame ? static_cast<IWebBrowser2*>(frame) : nullptr;
     }
 
     // Calls every connected sink's Invoke; args are in DISPPARAMS order (the last parameter first).
@@ -773,6 +816,24 @@ private:
         VariantClear(&address);
     }
 
+    // NavigateError(pDisp, URL, TargetFrameName, StatusCode, Cancel); true: cancelled.
+    bool FireNavigateError(IDispatch* dispatch, std::u16string_view url, LONG status)
+    {
+        VARIANT address = VariantOf(BstrOf(url));
+        VARIANT frame = VariantOf(BstrOf(u""));
+        VARIANT code;
+        VariantInit(&code);
+        V_VT(&code) = VT_I4;
+        V_I4(&code) = status;
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANTARG args[5] = { ReferenceTo(&cancel), ReferenceTo(&code), ReferenceTo(&frame), ReferenceTo(&address),
+            VariantOf(dispatch) };
+        Fire(DISPID_NAVIGATEERROR, args, 5);
+        for (VARIANT* owned : { &address, &frame, &code })
+            VariantClear(owned);
+        return cancel != VARIANT_FALSE;
+    }
+
     // NewWindow2(ppDisp, Cancel), then NewWindow3(ppDisp, Cancel, dwFlags, bstrUrlContext, bstrUrl)
     // unless the first cancelled; true: the window is cancelled. A browser that a sink offers in
     // ppDisp is let go: the page's pop-up stays in the page's own browser.
@@ -809,9 +870,8 @@ private:
     HWND m_server = nullptr;
     CComPtr<IOleClientSite> m_site;
     CComPtr<IOleInPlaceSite> m_inPlaceSite;
-    std::map<std::string, CComPtr<IDispatch>> m_frames; // of the top page's current document
+    std::map<std::string, CComPtr<CComObject<CFrameBrowser>>> m_frames; // of the top page's current document
     std::optional<std::pair<Images, Scripts>> m_policy; // as last given to the page
-    int m_hostNavigations = 0; // Navigate2 calls whose BeforeNavigate2 is raised, not yet committed
     bool m_busy = false;
     READYSTATE m_readyState = READYSTATE_UNINITIALIZED;
     VARIANT_BOOL m_silent = VARIANT_FALSE;

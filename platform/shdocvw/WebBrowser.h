@@ -8,13 +8,16 @@
 // the page's events come back through the window's queue. The document it hands out is
 // free-threaded (HtmlDocument.h).
 //
-// Events, as Internet Explorer raises them: BeforeNavigate2 inside Navigate2 (its Cancel stops
-// the navigation) and for each navigation the page starts itself or in a frame (after the fact:
-// its Cancel is not honoured there); NavigateComplete2 when a document is committed;
-// DocumentComplete for each frame and then the top page; TitleChange; for window.open,
-// NewWindow2 and then NewWindow3, either of which cancels the window (window.open then returns
-// null). The top page's events carry the control's IDispatch, a frame's those of an object of
-// its own, the same for all events of that frame's document.
+// Events, as Internet Explorer raises them: BeforeNavigate2 inside Navigate2 and, before its
+// request goes out, for each navigation the page starts itself or in a frame (a link, a script, a
+// frame's load; the request waits for the control's thread to raise it), its Cancel honoured
+// either way; NavigateError when a document's request fails (a refused connection, an HTTP error
+// status), before the error page, whose display its Cancel stops; NavigateComplete2 when a
+// document is committed; DocumentComplete for each frame and then the top page; TitleChange; for
+// window.open and for links and forms aimed at a new window, NewWindow2 and then NewWindow3,
+// either of which cancels the window (no request is made; window.open returns null). The top
+// page's events carry the control's IDispatch, a frame's the IWebBrowser2 of that frame
+// (get_LocationURL gives its address), the same for all events of that frame in the document.
 //
 // Ambient: the client site's DISPID_AMBIENT_DLCONTROL is read when the site is set and before
 // each Navigate2 (preset to DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS); DLCTL_DLIMAGES clear

@@ -4,21 +4,27 @@
 #include "Browser.h"
 #include "DemowebServer.h"
 #include "TestRoot.h"
+#include "Utf.h"
 #include "atlcom.h"
 #include "atlhost.h"
 #include "exdisp.h"
 #include "exdispid.h"
 #include "mshtml.h"
+#include "urlmon.h"
 #include "windows.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <deque>
 #include <functional>
 #include <future>
+#include <netinet/in.h>
 #include <set>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using ATL::CComBSTR;
@@ -73,7 +79,9 @@ public:
     std::vector<std::string> m_faults; // arguments not as Internet Explorer passes them
     std::set<DWORD> m_threads;
     std::string m_cancelNavigationTo; // BeforeNavigate2 of a URL containing this is cancelled
+    std::string m_cancelErrorOf; // NavigateError of a URL containing this is cancelled
     DISPID m_cancelWindowAt = 0; // DISPID_NEWWINDOW2 or DISPID_NEWWINDOW3, or 0
+    std::function<void(const std::string& url)> m_onBeforeNavigate; // called inside the event
 
     STDMETHOD(GetTypeInfoCount)(UINT* count) override
     {
@@ -114,22 +122,45 @@ public:
             const VARIANT* inner = V_VARIANTREF(&reference);
             return inner && V_VT(inner) == VT_BSTR ? Narrow(V_BSTR(inner)) : std::string("?");
         };
+        // A frame's pDisp is that frame's browser, which knows the frame's address.
+        auto checkFrame = [&](const VARIANT& dispatch, const std::string& address) {
+            if (V_DISPATCH(&dispatch) == m_browser)
+                return;
+            CComQIPtr<IWebBrowser2> frame { V_DISPATCH(&dispatch) };
+            CComBSTR location;
+            if (!frame || frame->get_LocationURL(&location) != S_OK || Narrow(location) != address)
+                m_faults.push_back(std::to_string(id) + ": the frame's browser is not at " + address);
+        };
         const VARTYPE byRef = VT_VARIANT | VT_BYREF;
         switch (id) {
         case DISPID_BEFORENAVIGATE2:
             if (expect(7, { VT_DISPATCH, byRef, byRef, byRef, byRef, byRef, VT_BOOL | VT_BYREF })) {
                 const std::string target = url(args[5]);
                 m_lines.push_back("BeforeNavigate2 " + where(args[6]) + target);
+                if (m_onBeforeNavigate)
+                    m_onBeforeNavigate(target);
                 if (!m_cancelNavigationTo.empty() && target.find(m_cancelNavigationTo) != std::string::npos)
                     *V_BOOLREF(&args[0]) = VARIANT_TRUE;
             }
             break;
         case DISPID_NAVIGATECOMPLETE2:
         case DISPID_DOCUMENTCOMPLETE:
-            if (expect(2, { VT_DISPATCH, byRef }))
+            if (expect(2, { VT_DISPATCH, byRef })) {
                 m_lines.push_back(
                     std::string(id == DISPID_DOCUMENTCOMPLETE ? "DocumentComplete " : "NavigateComplete2 ")
                     + where(args[1]) + url(args[0]));
+                checkFrame(args[1], url(args[0]));
+            }
+            break;
+        case DISPID_NAVIGATEERROR:
+            if (expect(5, { VT_DISPATCH, byRef, byRef, byRef, VT_BOOL | VT_BYREF })) {
+                const VARIANT* status = V_VARIANTREF(&args[1]);
+                const std::string target = url(args[3]);
+                m_lines.push_back("NavigateError " + where(args[4]) + target + " "
+                    + (status && V_VT(status) == VT_I4 ? std::to_string(V_I4(status)) : std::string("?")));
+                if (!m_cancelErrorOf.empty() && target.find(m_cancelErrorOf) != std::string::npos)
+                    *V_BOOLREF(&args[0]) = VARIANT_TRUE;
+            }
             break;
         case DISPID_TITLECHANGE:
             if (expect(1, { VT_BSTR }))
@@ -224,6 +255,15 @@ struct Hosted {
         if (!html || html->get_title(&title) != S_OK)
             return "(no title)";
         return Narrow(title);
+    }
+    // A real click of the left button at client coordinates of the page.
+    void Click(int x, int y)
+    {
+        const HWND embedding = FindWindowExW(host, nullptr, u"Shell Embedding", u"");
+        const HWND view = FindWindowExW(embedding, nullptr, u"Shell DocObject View", u"");
+        const HWND server = FindWindowExW(view, nullptr, u"Internet Explorer_Server", u"");
+        SendMessageW(server, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+        SendMessageW(server, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
     }
     // Runs script in the page and reads back what it made the title.
     std::string TitleAfter(const std::u16string& script)
@@ -611,6 +651,178 @@ TEST_F(WebBrowserControl, DestroyingTheControlClosesItsPageAndContext)
             && count("Target.getBrowserContexts", "browserContextIds") == contexts - 1;
     }));
     EXPECT_TRUE(Load(kept, u"title.html")) << kept.sink->Dump();
+}
+
+struct TargetCase {
+    const char* name;
+    const char16_t* script; // what opens the window; none: a real click on the link
+    DISPID cancelAt;
+    std::vector<std::string> events;
+    const char* request; // the pop-up's request in demoweb's log
+};
+
+TEST_F(WebBrowserControl, LinksAndFormsAimedAtANewWindowAskTheHostFirst)
+{
+    const std::string opener = kSiteText + "targets.html";
+    const std::string link = "NewWindow3 " + kSiteText + "popped.html?link from " + opener;
+    const std::string form = "NewWindow3 " + kSiteText + "popped.html from " + opener;
+    const TargetCase cases[] = {
+        { "link cancelled by NewWindow2", nullptr, DISPID_NEWWINDOW2, { "NewWindow2" }, "popped.html?link" },
+        { "form cancelled by NewWindow3", u"document.getElementById('form').requestSubmit()", DISPID_NEWWINDOW3,
+            { "NewWindow2", form }, "popped.html?form" },
+        { "form.submit() cancelled", u"document.getElementById('form').submit()", DISPID_NEWWINDOW2, { "NewWindow2" },
+            "popped.html?form" },
+        { "link allowed", nullptr, 0, { "NewWindow2", link }, "popped.html?link" },
+    };
+    for (const TargetCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        Hosted& hosted = Host();
+        hosted.sink->m_cancelWindowAt = row.cancelAt;
+        ASSERT_TRUE(Load(hosted, u"targets.html")) << hosted.sink->Dump();
+        if (row.script) {
+            hosted.TitleAfter(row.script);
+        } else {
+            hosted.Click(50, 20);
+        }
+        auto windowEvents = [&] {
+            std::vector<std::string> events;
+            for (const std::string& line : hosted.sink->m_lines)
+                if (line.rfind("NewWindow", 0) == 0)
+                    events.push_back(line);
+            return events;
+        };
+        ASSERT_TRUE(PumpUntil([&] { return windowEvents().size() == row.events.size(); })) << hosted.sink->Dump();
+        if (row.cancelAt == 0) {
+            EXPECT_NE(m_demoweb.WaitForRequest(row.request), "");
+        } else {
+            // The opener's next page comes after anything the pop-up would have asked for.
+            ASSERT_TRUE(Load(hosted, u"title.html")) << hosted.sink->Dump();
+            EXPECT_TRUE(RequestsFor(row.request).empty()) << RequestsFor(row.request).front();
+        }
+        EXPECT_EQ(windowEvents(), row.events) << hosted.sink->Dump();
+        EXPECT_TRUE(hosted.sink->m_faults.empty()) << hosted.sink->m_faults.front();
+    }
+}
+
+struct PageNavigationCase {
+    const char* name;
+    const char16_t* script; // what navigates; none: a real click on the same-window link
+    const char* cancel; // BeforeNavigate2 of this address is cancelled; none: all go on
+    const char* address; // the navigation's
+};
+
+TEST_F(WebBrowserControl, NavigationsThePageStartsAreRaisedBeforeTheirRequest)
+{
+    const PageNavigationCase cases[] = {
+        { "link clicked, cancelled", nullptr, "title.html?link", "title.html?link" },
+        { "location set, cancelled", u"location = 'title.html?script'", "title.html?script", "title.html?script" },
+        { "location set, allowed", u"location = 'title.html?script'", nullptr, "title.html?script" },
+    };
+    for (const PageNavigationCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        Hosted& hosted = Host();
+        ASSERT_TRUE(Load(hosted, u"targets.html")) << hosted.sink->Dump();
+        const std::string address = kSiteText + row.address;
+        std::vector<std::string> requestedBefore;
+        hosted.sink->m_onBeforeNavigate = [&](const std::string& url) {
+            for (const std::string& line : RequestsFor(url))
+                requestedBefore.push_back(line);
+        };
+        hosted.sink->m_cancelNavigationTo = row.cancel ? row.cancel : "";
+        hosted.sink->m_lines.clear();
+        if (row.script) {
+            hosted.TitleAfter(row.script);
+        } else {
+            hosted.Click(50, 120);
+        }
+        ASSERT_TRUE(PumpUntil([&] { return hosted.sink->Index("BeforeNavigate2 top " + address) >= 0; }))
+            << hosted.sink->Dump();
+        EXPECT_TRUE(requestedBefore.empty()) << requestedBefore.front();
+        if (row.cancel) {
+            ASSERT_TRUE(Load(hosted, u"frame-a.html")) << hosted.sink->Dump();
+            EXPECT_TRUE(RequestsFor(row.address).empty()) << RequestsFor(row.address).front();
+            EXPECT_EQ(hosted.sink->Index("NavigateComplete2 top " + address), -1) << hosted.sink->Dump();
+        } else {
+            ASSERT_TRUE(PumpUntil([&] { return hosted.sink->Index("DocumentComplete top " + address) >= 0; }))
+                << hosted.sink->Dump();
+            EXPECT_NE(m_demoweb.WaitForRequest(row.address), "");
+        }
+    }
+
+    // A frame's load, cancelled, is never requested; the page completes without it.
+    Hosted& hosted = Host();
+    hosted.sink->m_cancelNavigationTo = "frame-b.html";
+    ASSERT_TRUE(Load(hosted, u"frames.html")) << hosted.sink->Dump();
+    EXPECT_GE(hosted.sink->Index("BeforeNavigate2 frame " + kSiteText + "frame-b.html"), 0) << hosted.sink->Dump();
+    EXPECT_GE(hosted.sink->Index("DocumentComplete frame " + kSiteText + "frame-a.html"), 0) << hosted.sink->Dump();
+    EXPECT_TRUE(RequestsFor("frame-b.html").empty());
+    EXPECT_TRUE(hosted.sink->m_faults.empty()) << hosted.sink->m_faults.front();
+}
+
+// A loopback port that nothing listens on (Chromium reaches loopback directly, not through the proxy).
+int ClosedPort()
+{
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+struct ErrorCase {
+    const char* name;
+    std::string address;
+    LONG status;
+    bool cancel;
+};
+
+TEST_F(WebBrowserControl, AFailedNavigationRaisesNavigateErrorBeforeItsErrorPage)
+{
+    const ErrorCase cases[] = {
+        { "connection refused", "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/", INET_E_CANNOT_CONNECT,
+            false },
+        { "HTTP error status", kSiteText + "missing.html", 404, false },
+        { "host unknown to the proxy, cancelled", "http://no-such-host.test/", 502, true },
+    };
+    Hosted& hosted = Host();
+    ASSERT_TRUE(Load(hosted, u"title.html")) << hosted.sink->Dump();
+    for (const ErrorCase& row : cases) {
+        SCOPED_TRACE(row.name);
+        hosted.sink->m_lines.clear();
+        hosted.sink->m_cancelErrorOf = row.cancel ? row.address : "";
+        CComBSTR previous;
+        ASSERT_EQ(hosted.browser->get_LocationURL(&previous), S_OK);
+        const std::string title = hosted.Title();
+        Navigate(hosted, platform::FromUtf8(row.address));
+        const std::string error = "NavigateError top " + row.address + " " + std::to_string(row.status);
+        ASSERT_TRUE(PumpUntil([&] { return hosted.sink->Index(error) >= 0; })) << hosted.sink->Dump();
+        if (row.cancel) {
+            // No error page comes (a server's answer loads in well under this time) and the
+            // control stays at the page it had.
+            EXPECT_FALSE(PumpUntil([&] { return hosted.sink->Index("NavigateComplete2 top " + row.address) >= 0; }, 2s))
+                << hosted.sink->Dump();
+            CComBSTR location;
+            ASSERT_EQ(hosted.browser->get_LocationURL(&location), S_OK);
+            EXPECT_EQ(Narrow(location), Narrow(previous));
+            EXPECT_EQ(hosted.Title(), title);
+            continue;
+        }
+        ASSERT_TRUE(PumpUntil([&] { return hosted.sink->Index("DocumentComplete top " + row.address) >= 0; }))
+            << hosted.sink->Dump();
+        const int before = hosted.sink->Index("BeforeNavigate2 top " + row.address);
+        EXPECT_GE(before, 0) << hosted.sink->Dump();
+        EXPECT_GT(hosted.sink->Index(error), before) << hosted.sink->Dump();
+        EXPECT_GT(hosted.sink->Index("NavigateComplete2 top " + row.address), hosted.sink->Index(error))
+            << hosted.sink->Dump();
+        CComBSTR location;
+        ASSERT_EQ(hosted.browser->get_LocationURL(&location), S_OK);
+        EXPECT_EQ(Narrow(location), row.address);
+    }
+    EXPECT_TRUE(hosted.sink->m_faults.empty()) << hosted.sink->m_faults.front();
 }
 
 }
