@@ -97,8 +97,9 @@ protected:
 }
 
 // Every field of both records exactly. demoweb holds the analyzer's last request until the hidden
-// browser has loaded the page and put its site's icon into the cache (which the page's load waits
-// for), so that the report reads the page as loaded; without the hold the analyzer usually wins.
+// browser has put the site's icon into the cache and parsed the page to its closing script (which
+// asks for "/page-parsed"), so that the report reads the page as loaded; without the hold the
+// analyzer usually wins.
 // The browser's HSTS preload list makes it load vimeo.com and www.youtube.com over https.
 TEST_F(ServerProcessTest, EachKnownServicesPageGivesItsTwoRecordsAndAnUnknownPageNone)
 {
@@ -156,6 +157,8 @@ TEST_F(ServerProcessTest, EachKnownServicesPageGivesItsTwoRecordsAndAnUnknownPag
         const std::string host = href.substr(0, href.find('/', href.find("://") + 3));
         const std::string icon = WaitForCachedFile(host + "/favicon.ico");
         ASSERT_FALSE(icon.empty()) << page << ": the site's icon never reached the cache";
+        ASSERT_NE(m_demoweb.WaitForRequest("GET " + host + "/page-parsed ", std::chrono::seconds(20)), "")
+            << page << ": the page's closing script never ran";
         ASSERT_EQ(client.Records().size(), expected) << page << ": a record while the analyzer was held";
         m_demoweb.Release(held);
 
