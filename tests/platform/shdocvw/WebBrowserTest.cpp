@@ -642,6 +642,9 @@ TEST_F(WebBrowserControl, DestroyingTheControlClosesItsPageAndContext)
     Hosted& kept = Host();
     Hosted& ended = Host();
     ASSERT_TRUE(kept.browser && ended.browser);
+    // A control makes its page without waiting for Chromium: count once both have loaded.
+    ASSERT_TRUE(Load(kept, u"title.html")) << kept.sink->Dump();
+    ASSERT_TRUE(Load(ended, u"title.html")) << ended.sink->Dump();
     const size_t pages = count("Target.getTargets", "targetInfos");
     const size_t contexts = count("Target.getBrowserContexts", "browserContextIds");
     DestroyWindow(ended.host);
@@ -650,7 +653,7 @@ TEST_F(WebBrowserControl, DestroyingTheControlClosesItsPageAndContext)
         return count("Target.getTargets", "targetInfos") == pages - 1
             && count("Target.getBrowserContexts", "browserContextIds") == contexts - 1;
     }));
-    EXPECT_TRUE(Load(kept, u"title.html")) << kept.sink->Dump();
+    EXPECT_TRUE(Load(kept, u"frame-a.html")) << kept.sink->Dump();
 }
 
 struct TargetCase {
