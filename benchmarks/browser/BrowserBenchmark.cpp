@@ -315,18 +315,10 @@ int main(int argc, char** argv)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond)
                 ->Iterations(std::string(name) == "ColdStart" ? 1 : 5);
-        std::vector<char*> arguments = benchmark_support::StableArguments(argc, argv);
-        int count = static_cast<int>(arguments.size());
-        benchmark::Initialize(&count, arguments.data());
-        if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
-            status = 1;
-        } else {
-            benchmark_support::MedianReporter reporter;
-            benchmark::RunSpecifiedBenchmarks(&reporter);
+        status = benchmark_support::RunStable(argc, argv, [](const benchmark_support::MedianReporter& reporter) {
             PrintMedians(reporter);
-            status = MeasureNavigation() ? 0 : 1;
-        }
-        benchmark::Shutdown();
+            return MeasureNavigation() ? 0 : 1;
+        });
         shdocvw::Browser::Process().Shutdown();
         CoUninitialize();
     }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -106,4 +107,21 @@ private:
     Clock m_clock;
     Times m_times[2]; // by Clock
 };
+
+// Runs the registered benchmarks with the stable-run defaults into a MedianReporter and hands it
+// to report, whose answer is the program's exit status; an unknown flag gives 1.
+inline int RunStable(int argc, char** argv, const std::function<int(const MedianReporter&)>& report)
+{
+    std::vector<char*> arguments = StableArguments(argc, argv);
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    int status = 1;
+    if (!benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
+        MedianReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        status = report(reporter);
+    }
+    benchmark::Shutdown();
+    return status;
+}
 }

@@ -180,17 +180,10 @@ int main(int argc, char** argv)
         testing_support::DemowebServer server;
         g_server = &server;
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        std::vector<char*> arguments = benchmark_support::StableArguments(argc, argv);
-        int count = static_cast<int>(arguments.size());
-        benchmark::Initialize(&count, arguments.data());
-        if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) {
-            status = 1;
-        } else {
-            benchmark_support::MedianReporter reporter;
-            benchmark::RunSpecifiedBenchmarks(&reporter);
+        status = benchmark_support::RunStable(argc, argv, [](const benchmark_support::MedianReporter& reporter) {
             PrintRatios(reporter);
-        }
-        benchmark::Shutdown();
+            return 0;
+        });
     }
     std::error_code ignored; // a root that cannot be removed stays in the temporary directory
     std::filesystem::remove_all(root, ignored);
